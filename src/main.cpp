@@ -26,6 +26,12 @@ class line_writer {
     explicit line_writer(int descriptor) noexcept : descriptor_{descriptor} {}
 
     void write_line(std::string_view piece) noexcept {
+        if (piece.size() < buffer_.size() - used_) { // the common case: a short piece that fits
+            std::memcpy(buffer_.data() + used_, piece.data(), piece.size());
+            used_ += piece.size();
+            buffer_[used_++] = '\n';
+            return;
+        }
         append(piece);
         append("\n");
     }
@@ -68,7 +74,7 @@ class line_writer {
     int descriptor_;
     int error_number_ = 0;
     std::size_t used_ = 0;
-    std::array<char, 16 * 1024> buffer_;
+    std::array<char, 8 * 1024> buffer_;
 };
 
 int report(const failure& failed) {
