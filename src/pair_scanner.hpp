@@ -9,8 +9,11 @@
 
 // The position of the first pair at or after `from` whose two bytes are equal, where pair i is the
 // bytes at i and i + 1. Returns the token's pair count (size - 1, or 0 for fewer than two bytes)
-// when there is none.
+// when there is none. `from` is at most the pair count.
 std::size_t find_equal_pair(std::string_view token, std::size_t from) noexcept;
+
+// The same, one pair at a time: the plain loop that the vectorised search is tested against.
+std::size_t find_equal_pair_reference(std::string_view token, std::size_t from) noexcept;
 
 // Calls `consumer` once per equal pair, in order of position, with that pair's piece: the
 // `run_length` bytes that end at the pair's left byte. The piece is a view into `token`, valid only

@@ -225,8 +225,12 @@ TEST(Program, MatchesTheModelOnRandomBinaryWords) {
                 mismatch_count = run_length = 0;
             }
         }
+        // Files start past a prefix of any length, so the word seldom starts on a page boundary.
+        const std::string skipped(random() % 9000, 'z');
         const source from = round % 2 == 0 ? source::file : source::pipe;
-        EXPECT_EQ(execute({.input = "\n" + token + " tail", .from = from}).output, expected);
+        const off_t offset = from == source::file ? static_cast<off_t>(skipped.size()) : 0;
+        const std::string input = (from == source::file ? skipped : "") + "\n" + token + " tail";
+        EXPECT_EQ(execute({.input = input, .from = from, .offset = offset}).output, expected);
     }
 }
 
@@ -265,6 +269,10 @@ TEST(Program, FailuresEndWithOneDiagnosticAndNoOutput) {
         {"reader gone, signal ignored",
          {.input = "aa", .to = sink::pipe_closed_by_reader, .ignore_broken_pipe = true},
          "pair_report: write error: Broken pipe\n",
+         1},
+        {"memory runs out on a word in a file",
+         {.input = large_word, .from = source::file, .memory_limit = 64 << 20},
+         "pair_report: out of memory reading the token\n",
          1},
         {"memory runs out on a piped word",
          {.input = large_word, .from = source::pipe, .memory_limit = 64 << 20},
