@@ -20,7 +20,8 @@ namespace {
 
 // Collects lines into full buffers before writing them, so that even a run of one-byte pieces
 // costs one system call per buffer. The first failed write is kept and everything after it
-// dropped: the run is lost by then, and the scan only has to come to its end.
+// dropped without being copied: the run is lost by then, and the scan only has to come to its end,
+// which takes moments even where the output would have been enormous.
 class line_writer {
   public:
     explicit line_writer(int descriptor) noexcept : descriptor_{descriptor} {}
@@ -32,8 +33,10 @@ class line_writer {
             buffer_[used_++] = '\n';
             return;
         }
-        append(piece);
-        append("\n");
+        if (error_number_ == 0) {
+            append(piece);
+            append("\n");
+        }
     }
 
     // Writes what is still buffered; the failure of any write of the run, if one failed.
@@ -47,7 +50,7 @@ class line_writer {
 
   private:
     void append(std::string_view bytes) noexcept {
-        while (!bytes.empty()) {
+        while (!bytes.empty() && error_number_ == 0) {
             if (used_ == buffer_.size()) {
                 drain();
             }
