@@ -77,7 +77,7 @@ class line_writer {
     int descriptor_;
     int error_number_ = 0;
     std::size_t used_ = 0;
-    std::array<char, 8 * 1024> buffer_;
+    std::array<char, std::size_t{8} * 1024> buffer_{};
 };
 
 int report(const failure& failed) {

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr std::size_t pair_count_of(std::string_view token) noexcept {
-    return token.size() < 2 ? 0 : token.size() - 1;
-}
-
 // A bit for each of the sixteen pairs starting at `left`: set where a byte equals its right
 // neighbour. Reads the seventeen bytes from left to left + 16.
 std::uint32_t equal_pairs_of_16(const char* left) noexcept {
@@ -22,9 +18,9 @@ std::uint32_t equal_pairs_of_16(const char* left) noexcept {
 } // namespace
 
 std::size_t find_equal_pair_reference(std::string_view token, std::size_t from) noexcept {
-    const std::size_t pair_count = pair_count_of(token);
+    const std::size_t last = pair_count(token);
     std::size_t position = from;
-    while (position < pair_count && token[position] != token[position + 1]) {
+    while (position < last && token[position] != token[position + 1]) {
         ++position;
     }
     return position;

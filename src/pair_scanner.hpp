@@ -7,8 +7,12 @@
 #include <cstddef>
 #include <string_view>
 
-// The position of the first pair at or after `from` whose two bytes are equal, where pair i is the
-// bytes at i and i + 1. Returns the token's pair count (size - 1, or 0 for fewer than two bytes)
+// Pair i is the bytes at i and i + 1; a token of fewer than two bytes has none.
+constexpr std::size_t pair_count(std::string_view token) noexcept {
+    return token.size() < 2 ? 0 : token.size() - 1;
+}
+
+// The position of the first pair at or after `from` whose two bytes are equal, or the pair count
 // when there is none. `from` is at most the pair count.
 std::size_t find_equal_pair(std::string_view token, std::size_t from) noexcept;
 
@@ -25,7 +29,7 @@ std::size_t find_equal_pair_reference(std::string_view token, std::size_t from) 
 // m + k reaches 2, and leaves (m + k) mod 2 behind.
 template <std::invocable<std::string_view> Consumer>
 void scan_pairs(std::string_view token, Consumer&& consumer) {
-    const std::size_t pair_count = token.size() < 2 ? 0 : token.size() - 1;
+    const std::size_t last = pair_count(token);
     std::size_t run_length = 0;
     std::size_t mismatch_count = 0;
     for (std::size_t position = 0;; ++position) {
@@ -35,7 +39,7 @@ void scan_pairs(std::string_view token, Consumer&& consumer) {
             run_length = 0;
         }
         mismatch_count = mismatches % 2;
-        if (equal_position == pair_count) {
+        if (equal_position == last) {
             return;
         }
         position = equal_position;

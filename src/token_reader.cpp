@@ -15,7 +15,7 @@
 namespace {
 
 // Reads of this size keep the system calls few without reading far past a short token.
-constexpr std::size_t read_size = 64 * 1024;
+constexpr std::size_t read_size = std::size_t{64} * 1024;
 
 // A bit for each of the sixteen bytes from `first` that is white space.
 std::uint32_t white_space_of_16(const char* first) noexcept {
