@@ -3,6 +3,7 @@
 //
 // The first byte chooses the way in: its low bit a file (mapped) or a pipe (read), the rest the
 // file offset to start from.
+#include "model.hpp"
 #include "pair_scanner.hpp"
 #include "token_reader.hpp"
 
@@ -22,31 +23,6 @@ void check(bool holds) {
     if (!holds) {
         std::abort();
     }
-}
-
-std::string_view model_token(std::string_view input) {
-    const auto start = input.find_first_not_of(" \t\n\v\f\r");
-    if (start == std::string_view::npos) {
-        return {};
-    }
-    input.remove_prefix(start);
-    return input.substr(0, input.find_first_of(" \t\n\v\f\r"));
-}
-
-std::vector<std::string_view> model_pieces(std::string_view token) {
-    std::vector<std::string_view> pieces;
-    std::size_t run_length = 0;
-    int mismatch_count = 0;
-    for (std::size_t position = 0; position + 1 < token.size(); ++position) {
-        if (token[position] == token[position + 1]) {
-            ++run_length;
-            pieces.push_back(token.substr(position + 1 - run_length, run_length));
-        } else if (++mismatch_count == 2) {
-            mismatch_count = 0;
-            run_length = 0;
-        }
-    }
-    return pieces;
 }
 
 void write_all(int descriptor, std::string_view bytes) {

@@ -1,0 +1,33 @@
+// The rules as first written down, one byte and one pair at a time, every counter step spelled
+// out: what the tests and the fuzzer hold the program to.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+inline std::string_view model_token(std::string_view input) {
+    constexpr std::string_view white_space = " \t\n\v\f\r";
+    const std::size_t start = input.find_first_not_of(white_space);
+    if (start == std::string_view::npos) {
+        return {};
+    }
+    input.remove_prefix(start);
+    return input.substr(0, input.find_first_of(white_space));
+}
+
+inline std::vector<std::string_view> model_pieces(std::string_view token) {
+    std::vector<std::string_view> pieces;
+    std::size_t run_length = 0;
+    int mismatch_count = 0;
+    for (std::size_t position = 0; position + 1 < token.size(); ++position) {
+        if (token[position] == token[position + 1]) {
+            ++run_length;
+            pieces.push_back(token.substr(position + 1 - run_length, run_length));
+        } else if (++mismatch_count == 2) {
+            mismatch_count = 0;
+            run_length = 0;
+        }
+    }
+    return pieces;
+}
