@@ -82,7 +82,8 @@ def main():
             memory_ok = size < 32 * MIB or peak <= 1.1 * size / MIB + 32
             met = speed_up >= target and memory_ok
             failed += not met
-            print(f"{name:<13} {size / MIB:>7.1f}Mi {theirs * 1000:>8.1f}ms {ours * 1000:>9.1f}ms "
+            shown = f"{size / MIB:.1f}Mi" if size >= MIB else f"{size / 1024:.0f}Ki"
+            print(f"{name:<13} {shown:>9} {theirs * 1000:>8.1f}ms {ours * 1000:>9.1f}ms "
                   f"{moved / MIB / ours:>7.0f}MiB/s {speed_up:>8.1f}x {target:>6.1f}x "
                   f"{peak:>9.1f} {max(peaks[reference]) / 1024:>8.1f}"
                   f"{'' if met else '  below target'}")

@@ -14,7 +14,8 @@
 
 namespace {
 
-// Reads of this size keep the system calls few without reading far past a short token.
+// Room for at least this much is made before every read: few system calls, without reading far
+// past a short token.
 constexpr std::size_t read_size = std::size_t{64} * 1024;
 
 // A bit for each of the sixteen bytes from `first` that is white space.
