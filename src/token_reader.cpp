@@ -79,38 +79,9 @@ std::optional<stored_token> map_token(int descriptor) {
     return stored_token{std::move(mapping), token};
 }
 
-} // namespace
-
-void unmapper::operator()(char* bytes) const noexcept {
-    ::munmap(bytes, length);
-}
-
-std::size_t token_length_reference(std::string_view bytes) noexcept {
-    return static_cast<std::size_t>(std::ranges::find_if(bytes, is_white_space) - bytes.begin());
-}
-
-std::size_t token_length(std::string_view bytes) noexcept {
-    const char* const first = bytes.data();
-    std::size_t length = 0;
-    for (; length + 64 <= bytes.size(); length += 64) {
-        if ((white_space_of_16(first + length) | white_space_of_16(first + length + 16) |
-             white_space_of_16(first + length + 32) | white_space_of_16(first + length + 48)) !=
-            0) {
-            break;
-        }
-    }
-    for (; length + 16 <= bytes.size(); length += 16) {
-        if (const std::uint32_t white = white_space_of_16(first + length); white != 0) {
-            return length + static_cast<std::size_t>(std::countr_zero(white));
-        }
-    }
-    return length + token_length_reference(bytes.substr(length));
-}
-
-std::variant<stored_token, failure> read_token(int descriptor) {
-    if (auto mapped = map_token(descriptor)) {
-        return std::move(*mapped);
-    }
+// Anything that cannot be mapped (a pipe, a terminal) is read in chunks into one buffer, which
+// realloc grows in place where it can, up to the first white space after the token.
+std::variant<stored_token, failure> read_token_in_chunks(int descriptor) {
     // A larger pipe lets a large token arrive in fewer, longer reads, with fewer switches between
     // its producer and this process. Anything but a pipe refuses, and so may a pipe over its
     // owner's limit; either way the token is read the same.
@@ -153,4 +124,39 @@ std::variant<stored_token, failure> read_token(int descriptor) {
         static_cast<void>(::lseek(descriptor, -static_cast<off_t>(read_past_end), SEEK_CUR));
     }
     return stored_token{std::move(storage), length};
+}
+
+} // namespace
+
+void unmapper::operator()(char* bytes) const noexcept {
+    ::munmap(bytes, length);
+}
+
+std::size_t token_length_reference(std::string_view bytes) noexcept {
+    return static_cast<std::size_t>(std::ranges::find_if(bytes, is_white_space) - bytes.begin());
+}
+
+std::size_t token_length(std::string_view bytes) noexcept {
+    const char* const first = bytes.data();
+    std::size_t length = 0;
+    for (; length + 64 <= bytes.size(); length += 64) {
+        if ((white_space_of_16(first + length) | white_space_of_16(first + length + 16) |
+             white_space_of_16(first + length + 32) | white_space_of_16(first + length + 48)) !=
+            0) {
+            break;
+        }
+    }
+    for (; length + 16 <= bytes.size(); length += 16) {
+        if (const std::uint32_t white = white_space_of_16(first + length); white != 0) {
+            return length + static_cast<std::size_t>(std::countr_zero(white));
+        }
+    }
+    return length + token_length_reference(bytes.substr(length));
+}
+
+std::variant<stored_token, failure> read_token(int descriptor) {
+    if (auto mapped = map_token(descriptor)) {
+        return std::move(*mapped);
+    }
+    return read_token_in_chunks(descriptor);
 }
