@@ -100,13 +100,10 @@ class line_writer {
 };
 
 int report(const failure& failed) {
-    if (failed.error_number != 0) {
-        std::fprintf(stderr, "pair_report: %.*s: %s\n", static_cast<int>(failed.what.size()),
-                     failed.what.data(), std::strerror(failed.error_number));
-    } else {
-        std::fprintf(stderr, "pair_report: %.*s\n", static_cast<int>(failed.what.size()),
-                     failed.what.data());
-    }
+    const bool has_reason = failed.error_number != 0;
+    std::fprintf(stderr, "pair_report: %.*s%s%s\n", static_cast<int>(failed.what.size()),
+                 failed.what.data(), has_reason ? ": " : "",
+                 has_reason ? std::strerror(failed.error_number) : "");
     return EXIT_FAILURE;
 }
 

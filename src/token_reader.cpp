@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t read_size = std::size_t{64} * 1024;
 
 // A bit for each of the sixteen bytes from `first` that is white space.
-std::uint32_t white_space_of_16(const char* first) noexcept {
+std::uint64_t white_space_of_16(const char* first) noexcept {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first));
     const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
     // \t to \r are 9 to 13: after subtracting 9 they are the bytes whose unsigned value is <= 4.
@@ -136,18 +136,16 @@ std::size_t token_length_reference(std::string_view bytes) noexcept {
     return static_cast<std::size_t>(std::ranges::find_if(bytes, is_white_space) - bytes.begin());
 }
 
+// Like the pair scanner, 64 bytes to a bit mask: the first set bit is the token's end.
 std::size_t token_length(std::string_view bytes) noexcept {
     const char* const first = bytes.data();
     std::size_t length = 0;
     for (; length + 64 <= bytes.size(); length += 64) {
-        if ((white_space_of_16(first + length) | white_space_of_16(first + length + 16) |
-             white_space_of_16(first + length + 32) | white_space_of_16(first + length + 48)) !=
-            0) {
-            break;
-        }
-    }
-    for (; length + 16 <= bytes.size(); length += 16) {
-        if (const std::uint32_t white = white_space_of_16(first + length); white != 0) {
+        const char* const block = first + length;
+        const std::uint64_t white = white_space_of_16(block) | white_space_of_16(block + 16) << 16 |
+                                    white_space_of_16(block + 32) << 32 |
+                                    white_space_of_16(block + 48) << 48;
+        if (white != 0) {
             return length + static_cast<std::size_t>(std::countr_zero(white));
         }
     }
