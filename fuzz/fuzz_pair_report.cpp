@@ -1,8 +1,10 @@
-// Arbitrary bytes through the program's own input handling, from a pipe or from a file at an
-// offset, then through the scan; the token and every piece are checked against plain models.
+// Arbitrary bytes through the program's own reading and scanning, either from a file at an offset
+// or in stretches cut where the fuzzer chooses; the pieces, and where a file is left, are checked
+// against plain models.
 //
-// The first byte chooses the way in: its low bit a file (mapped) or a pipe (read), the rest the
-// file offset to start from.
+// The first byte chooses the way in: with its low bit set, a file read from the offset the other
+// bits give; with it clear, a socket that delivers each stretch as one read, the stretches as long
+// as the other bits give, plus one, each one byte longer than the last.
 #include "model.hpp"
 #include "pair_scanner.hpp"
 #include "token_reader.hpp"
@@ -12,9 +14,11 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +33,27 @@ void write_all(int descriptor, std::string_view bytes) {
     check(::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
 }
 
+// What the program writes, one piece a line, read and scanned as the program does it.
+std::vector<std::string> pieces_read_from(int descriptor) {
+    token_reader input{descriptor};
+    pair_scanner scanner;
+    std::vector<std::string> pieces;
+    while (true) {
+        const auto read = input.read(scanner.carried_bytes());
+        const auto* const window = std::get_if<std::string_view>(&read);
+        check(window != nullptr);
+        if (window->empty()) {
+            return pieces;
+        }
+        const std::size_t end = scanner.scan(
+            *window, [&pieces](std::string_view piece) { pieces.emplace_back(piece); });
+        if (end < window->size()) {
+            input.stop_at(end);
+            return pieces;
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -38,38 +63,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool from_file = (data[0] & 1) != 0;
     const std::string_view input{reinterpret_cast<const char*>(data + 1), size - 1};
     const std::size_t offset = from_file ? std::min<std::size_t>(data[0] >> 1, input.size()) : 0;
-    if (!from_file && input.size() > 65536) {
-        return 0; // more than a pipe holds without a reader
-    }
+    const std::string_view expected = model_token(input.substr(offset));
+    const auto modelled = model_pieces(expected);
 
-    int descriptor = -1;
+    std::vector<std::string> pieces;
     if (from_file) {
-        descriptor = ::memfd_create("fuzz_input", 0);
+        const int descriptor = ::memfd_create("fuzz_input", 0);
         write_all(descriptor, input);
         check(::lseek(descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0);
-    } else {
-        int ends[2];
-        check(::pipe(ends) == 0);
-        write_all(ends[1], input);
-        ::close(ends[1]);
-        descriptor = ends[0];
-    }
-    const auto result = read_token(descriptor);
-    const std::string_view expected = model_token(input.substr(offset));
-    if (from_file) { // left just after the token, or where it started when there is none
+        pieces = pieces_read_from(descriptor);
+        // Left just after the token, or at the end when there is none.
         const auto left_at = static_cast<std::size_t>(::lseek(descriptor, 0, SEEK_CUR));
         check(left_at == (expected.empty()
                               ? input.size()
                               : static_cast<std::size_t>(expected.end() - input.begin())));
+        ::close(descriptor);
+    } else {
+        int ends[2];
+        check(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) == 0);
+        // Sent beside the reading, since a socket holds only so many stretches. The reader stops
+        // at the token's end: a sender still sending then finds the socket shut, and gives up.
+        std::thread sender{[&input, ends, stretch = std::size_t{data[0]} / 2 + 1]() mutable {
+            for (std::string_view rest = input; !rest.empty();
+                 rest.remove_prefix(std::min(rest.size(), stretch++))) {
+                if (::send(ends[1], rest.data(), std::min(rest.size(), stretch), MSG_NOSIGNAL) <
+                    0) {
+                    break;
+                }
+            }
+            ::close(ends[1]);
+        }};
+        pieces = pieces_read_from(ends[0]);
+        ::shutdown(ends[0], SHUT_RD);
+        sender.join();
+        ::close(ends[0]);
     }
-    ::close(descriptor);
-
-    const auto* const token = std::get_if<stored_token>(&result);
-    check(token != nullptr && token->bytes() == expected);
-    std::vector<std::string> pieces;
-    scan_pairs(token->bytes(), [&pieces](std::string_view piece) { pieces.emplace_back(piece); });
-    const auto modelled = model_pieces(expected);
     check(std::equal(pieces.begin(), pieces.end(), modelled.begin(), modelled.end()));
-    check(token_length(input) == token_length_reference(input));
+
+    // Every kernel the processor can run, not only the one the program picks.
+    std::vector<std::uint64_t> expected_marks(input.size() / 64 + 1);
+    std::vector<std::uint64_t> marks(input.size() / 64 + 1);
+    for (const white_space rule : {white_space::ends_token, white_space::is_data}) {
+        const std::size_t end = mark_equal_pairs_reference(input, expected_marks.data(), rule);
+        for (const pair_kernel& kernel : runnable_pair_kernels()) {
+            check(kernel.mark(input, marks.data(), rule) == end);
+            check(std::equal(marks.begin(), marks.begin() + (end == 0 ? 0 : (end + 62) / 64),
+                             expected_marks.begin()));
+        }
+    }
     return 0;
 }

@@ -1,65 +1,95 @@
 // The pair scanner: one left-to-right pass over a token's adjacent byte pairs that reports, for
 // every pair of two equal bytes, the piece of the token chosen by two running counters. Pure: no
-// I/O, no state outside a call.
+// I/O, and no state but the counters it carries from one stretch of a token to the next, so that
+// a token can be scanned as it arrives.
 #pragma once
 
+#include "pair_kernels.hpp"
+
+#include <array>
 #include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-// Pair i is the bytes at i and i + 1; a token of fewer than two bytes has none.
-constexpr std::size_t pair_count(std::string_view token) noexcept {
-    return token.size() < 2 ? 0 : token.size() - 1;
-}
-
-// The 64 pairs from `first`, as bits: bit i is set when pair first + i holds two equal bytes.
-// Reads the 65 bytes from `first`, so first + 64 must be inside the token.
-std::uint64_t equal_pair_mask(std::string_view token, std::size_t first) noexcept;
-
-// The same, one pair at a time: the plain loop that the vectorised compare is tested against.
-std::uint64_t equal_pair_mask_reference(std::string_view token, std::size_t first) noexcept;
-
-// Calls `visit` with the position of every equal pair, in increasing order: 64 pairs to a mask,
-// and one step per set bit, so a stretch without equal pairs costs next to nothing and a dense one
-// costs no more than its pairs.
-template <std::invocable<std::size_t> Visitor>
-void for_each_equal_pair(std::string_view token, Visitor&& visit) {
-    std::size_t first = 0;
-    for (; first + 64 < token.size(); first += 64) {
-        for (std::uint64_t mask = equal_pair_mask(token, first); mask != 0; mask &= mask - 1) {
-            visit(first + static_cast<std::size_t>(std::countr_zero(mask)));
-        }
-    }
-    for (; first < pair_count(token); ++first) {
-        if (token[first] == token[first + 1]) {
-            visit(first);
-        }
-    }
-}
-
-// Calls `consumer` once per equal pair, in order of position, with that pair's piece: the
-// `run_length` bytes that end at the pair's left byte. The piece is a view into `token`, valid only
-// for the duration of the call.
-//
 // `run_length` grows with every equal pair; `mismatch_count` counts unequal pairs and clears both
-// counters on every second one. Unequal pairs are only counted when the next equal pair comes: a
-// stretch of k of them after `mismatch_count` m clears the run exactly when m + k reaches 2, and
-// leaves (m + k) mod 2 behind. Those after the last equal pair cannot change any piece.
+// counters on every second one. Unequal pairs are only counted when the next equal pair comes, or
+// a stretch ends: k of them after `mismatch_count` m clear the run exactly when m + k reaches 2,
+// and leave (m + k) mod 2 behind.
+class pair_scanner {
+  public:
+    explicit pair_scanner(white_space rule = white_space::ends_token) noexcept : rule_{rule} {}
+
+    // How many bytes from the end of the stretch scanned last the next window must begin with:
+    // the left byte of the next pair, and the `run_length` bytes before it, where the next piece
+    // may begin. None before the first stretch. This, not the token, is what memory follows.
+    [[nodiscard]] std::size_t carried_bytes() const noexcept {
+        return started_ ? static_cast<std::size_t>(run_length_) + 1 : 0;
+    }
+
+    // Scans a window of the token: its first carried_bytes() bytes are the end of the previous
+    // window, the rest arrived since. Calls `consumer` for every equal pair not reported before,
+    // in order, with its piece: the `run_length` bytes that end at the pair's left byte, as a view
+    // into `window` valid for the duration of the call. Returns where the token ends in the
+    // window: at its first white-space byte, if white space ends it, or else at window.size().
+    template <std::invocable<std::string_view> Consumer>
+    std::size_t scan(std::string_view window, Consumer&& consumer) {
+        std::size_t first = started_ ? carried_bytes() - 1 : 0; // the next pair to examine
+        started_ = true;
+        // The kernel marks a slice at a time, small enough that its bytes are still in cache when
+        // the pieces are copied out of them.
+        constexpr std::size_t slice_bytes = std::size_t{16} * 1024;
+        std::array<std::uint64_t, slice_bytes / 64 + 1> equal;
+        while (true) {
+            const std::string_view slice = window.substr(first, slice_bytes);
+            const std::size_t end = mark_equal_pairs(slice, equal.data(), rule_);
+            const std::size_t pairs = end == 0 ? 0 : end - 1;
+            report(window, first, pairs, equal.data(), consumer);
+            if (end < slice.size() || first + end == window.size()) {
+                return first + end;
+            }
+            first += pairs;
+        }
+    }
+
+  private:
+    // The `pairs` pairs of `window` from `first` on, whose equal ones are marked in `equal`.
+    template <typename Consumer>
+    void report(std::string_view window, std::size_t first, std::size_t pairs,
+                const std::uint64_t* equal, Consumer& consumer) {
+        std::size_t counted = first; // the first pair whose mismatch is not counted yet
+        const auto count_mismatches_before = [&](std::size_t pair) {
+            const std::uint64_t mismatches = mismatch_count_ + (pair - counted);
+            if (mismatches >= 2) {
+                run_length_ = 0;
+            }
+            mismatch_count_ = mismatches % 2;
+        };
+        for (std::size_t word = 0; 64 * word < pairs; ++word) {
+            for (std::uint64_t bits = equal[word]; bits != 0; bits &= bits - 1) {
+                const std::size_t pair =
+                    first + 64 * word + static_cast<std::size_t>(std::countr_zero(bits));
+                count_mismatches_before(pair);
+                ++run_length_;
+                const auto length = static_cast<std::size_t>(run_length_);
+                consumer(window.substr(pair + 1 - length, length));
+                counted = pair + 1;
+            }
+        }
+        count_mismatches_before(first + pairs);
+    }
+
+    std::uint64_t run_length_ = 0;
+    std::uint64_t mismatch_count_ = 0;
+    white_space rule_;
+    bool started_ = false;
+};
+
+// Calls `consumer` once per equal pair of a whole token, in order of position, with that pair's
+// piece, a view into `token` valid for the duration of the call. Every byte counts as part of the
+// token, white space included.
 template <std::invocable<std::string_view> Consumer>
 void scan_pairs(std::string_view token, Consumer&& consumer) {
-    std::size_t run_length = 0;
-    std::size_t mismatch_count = 0;
-    std::size_t next_position = 0; // the first pair not yet counted
-    for_each_equal_pair(token, [&](std::size_t position) {
-        const std::size_t mismatches = mismatch_count + (position - next_position);
-        if (mismatches >= 2) {
-            run_length = 0;
-        }
-        mismatch_count = mismatches % 2;
-        ++run_length;
-        consumer(token.substr(position + 1 - run_length, run_length));
-        next_position = position + 1;
-    });
+    pair_scanner{white_space::is_data}.scan(token, consumer);
 }

@@ -1,14 +1,39 @@
-// The vectorised compares against their one-byte-at-a-time references, at every start and length
-// around the 16- and 64-byte blocks they work in.
-#include "pair_scanner.hpp"
-#include "token_reader.hpp"
+// Every kernel this processor can run, not only the one the program picks, against the plain
+// loop: at every start and length around the 64-byte blocks they work in, with white space as a
+// stop and as data.
+#include "pair_kernels.hpp"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
+
+using namespace std::string_view_literals;
+
+struct marked {
+    std::size_t end;
+    std::vector<std::uint64_t> words; // only those that hold pairs before the end
+};
+
+template <typename Mark>
+marked mark_with(Mark mark, std::string_view bytes, white_space rule) {
+    std::vector<std::uint64_t> words(bytes.size() / 64 + 1, 0x5555'5555'5555'5555U);
+    const std::size_t end = mark(bytes, words.data(), rule);
+    words.resize((end == 0 ? 0 : end + 62) / 64);
+    return {end, words};
+}
+
+marked reference(std::string_view bytes, white_space rule) {
+    return mark_with(mark_equal_pairs_reference, bytes, rule);
+}
+
+marked variant(const pair_kernel& kernel, std::string_view bytes, white_space rule) {
+    return mark_with([&kernel](auto... arguments) { return kernel.mark(arguments...); }, bytes,
+                     rule);
+}
 
 std::string random_bytes(std::mt19937_64& random, std::size_t size, std::string_view alphabet) {
     std::string bytes(size, '\0');
@@ -18,42 +43,66 @@ std::string random_bytes(std::mt19937_64& random, std::size_t size, std::string_
     return bytes;
 }
 
-using namespace std::string_view_literals;
-// Bytes around the white-space ones but not among them, so that long stretches reach the wide
-// loops.
-constexpr auto not_white = "abcdefghijklmnopqrstuvwxyz\0\x08\x0e\x1f\x80\xff"sv;
-constexpr auto white = " \t\n\v\f\r"sv;
-constexpr auto dense_pairs = "ab\0"sv;
-
-TEST(Kernels, EqualPairMaskAgreesWithTheReference) {
-    std::mt19937_64 random{11};
-    for (int round = 0; round < 2000; ++round) {
-        const std::string_view alphabet = round % 2 == 0 ? "abcdefghijklmnop\x80\xff" : dense_pairs;
-        const std::string token = random_bytes(random, 65 + random() % 100, alphabet);
-        for (std::size_t first = 0; first + 64 < token.size(); ++first) {
-            ASSERT_EQ(equal_pair_mask(token, first), equal_pair_mask_reference(token, first))
-                << "round " << round << " first " << first;
-        }
+TEST(Kernels, TheReferenceMarksEqualPairsUpToTheFirstWhiteSpace) {
+    const std::vector<std::tuple<std::string_view, white_space, std::size_t, std::uint64_t>> cases =
+        {
+            {""sv, white_space::ends_token, 0, 0},
+            {"aa"sv, white_space::ends_token, 2, 0b1},
+            {"aab\0\0"sv, white_space::ends_token, 5, 0b1001},
+            {"aa aa"sv, white_space::ends_token, 2, 0b1},
+            {"a\taa"sv, white_space::ends_token, 1, 0},
+            {"a  aa"sv, white_space::is_data, 5, 0b1010},
+        };
+    for (const auto& [bytes, rule, end, first_word] : cases) {
+        const marked found = reference(bytes, rule);
+        EXPECT_EQ(found.end, end) << bytes;
+        EXPECT_EQ(found.words.empty() ? 0 : found.words[0], first_word) << bytes;
     }
 }
 
-TEST(Kernels, TokenLengthAgreesWithTheReference) {
-    std::mt19937_64 random{12};
-    for (int round = 0; round < 20000; ++round) {
-        std::string bytes = random_bytes(random, random() % 300, not_white);
-        if (!bytes.empty() && round % 2 == 0) {
-            bytes[random() % bytes.size()] = white[random() % white.size()]; // one delimiter
+TEST(Kernels, EveryVariantAgreesWithTheReferenceAtEveryStartAndLength) {
+    std::mt19937_64 random{11};
+    const std::string_view alphabets[] = {"ab\0\x80\xff"sv, "abcdefghijklmnopqrstuvwxyz"sv,
+                                          "ab \t\n\v\f\r\x08\x0e\x1f\x89\x8d\xa0"sv};
+    for (const pair_kernel& kernel : runnable_pair_kernels()) {
+        for (int round = 0; round < 300; ++round) {
+            const std::string source = random_bytes(random, 260, alphabets[round % 3]);
+            for (std::size_t start = 0; start < 64; start += 1 + random() % 7) {
+                for (std::size_t length = 0; start + length <= source.size(); ++length) {
+                    // An exact copy, so that a read past the end shows under the sanitizers.
+                    const std::string bytes = source.substr(start, length);
+                    for (const white_space rule : {white_space::ends_token, white_space::is_data}) {
+                        const marked expected = reference(bytes, rule);
+                        const marked found = variant(kernel, bytes, rule);
+                        ASSERT_EQ(found.end, expected.end) << kernel.name << " length " << length;
+                        ASSERT_EQ(found.words, expected.words)
+                            << kernel.name << " length " << length;
+                    }
+                }
+            }
         }
-        ASSERT_EQ(token_length(bytes), token_length_reference(bytes)) << "round " << round;
     }
 }
 
 TEST(Kernels, OnlyTheSixWhiteSpaceBytesEndAToken) {
-    for (int value = 0; value < 256; ++value) {
-        const std::string bytes = std::string(70, 'x') + static_cast<char>(value);
-        const bool is_white = white.find(static_cast<char>(value)) != std::string_view::npos;
-        EXPECT_EQ(token_length(bytes), is_white ? 70U : 71U) << "byte " << value;
+    const std::string_view white = " \t\n\v\f\r"sv;
+    for (const pair_kernel& kernel : runnable_pair_kernels()) {
+        for (int value = 0; value < 256; ++value) {
+            for (const std::size_t at : {0, 5, 63, 64, 70, 127, 128, 200}) {
+                std::string bytes(201, 'x');
+                bytes[at] = static_cast<char>(value);
+                const bool is_white =
+                    white.find(static_cast<char>(value)) != std::string_view::npos;
+                EXPECT_EQ(variant(kernel, bytes, white_space::ends_token).end,
+                          is_white ? at : bytes.size())
+                    << kernel.name << " byte " << value << " at " << at;
+            }
+        }
     }
+}
+
+TEST(Kernels, ThePortableVariantIsAlwaysThere) {
+    EXPECT_EQ(runnable_pair_kernels().back().name, "portable");
 }
 
 } // namespace

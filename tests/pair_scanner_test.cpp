@@ -11,6 +11,7 @@ namespace {
 
 using pieces = std::vector<std::string>;
 using namespace std::string_literals;
+using namespace std::string_view_literals;
 
 pieces scanned(std::string_view token) {
     pieces found;
@@ -48,7 +49,8 @@ TEST(ScanPairs, WorkedExamplesAndEdgeCases) {
         {"\xff\xff\xfe\xfe", {"\xff", "\xff\xfe"}},
         {"\0\0"s, {"\0"s}},
         {"a\0\0\0"s, {"\0"s, "\0\0"s}},
-        {"\xc3\xa9\xc3\xa9", {}}, // é é: equal characters, but no two equal adjacent bytes
+        {"\xc3\xa9\xc3\xa9", {}},  // é é: equal characters, but no two equal adjacent bytes
+        {"a  \t\tb", {" ", "\t"}}, // a whole token's white space is data like any other byte
     };
     for (const auto& [token, expected] : examples) {
         EXPECT_EQ(scanned(token), expected) << "token: " << token;
@@ -67,6 +69,68 @@ TEST(ScanPairs, AgreesWithTheModelOnRandomTokens) {
         }
         const auto modelled = model_pieces(token);
         ASSERT_EQ(scanned(token), pieces(modelled.begin(), modelled.end())) << "round " << round;
+    }
+}
+
+// Feeds a token to a scanner a stretch at a time, as the program reads it: each window holds the
+// bytes the scanner carries from the last one, then the next stretch, of the lengths `cuts` gives.
+pieces scanned_in_stretches(std::string_view token, const std::vector<std::size_t>& cuts) {
+    pair_scanner scanner;
+    pieces found;
+    std::string window;
+    for (std::size_t at = 0, cut = 0; at < token.size(); at += cuts[cut++ % cuts.size()]) {
+        window = window.substr(window.size() - scanner.carried_bytes()) +
+                 std::string{token.substr(at, cuts[cut % cuts.size()])};
+        const std::size_t end = scanner.scan(window, [&](std::string_view piece) {
+            EXPECT_TRUE(piece.data() >= window.data() &&
+                        piece.data() + piece.size() < window.data() + window.size());
+            found.emplace_back(piece);
+        });
+        EXPECT_EQ(end, window.size());
+        EXPECT_LE(scanner.carried_bytes(), window.size());
+    }
+    return found;
+}
+
+TEST(PairScanner, GivesTheSamePiecesWhereverTheTokenIsCut) {
+    const std::vector<std::pair<std::string, std::vector<std::size_t>>> cases = {
+        {"bookkeeper", {1}}, {"bookkeeper", {2}},
+        {"aaaaa", {1, 2}},   {"aabb", {1}}, // between the two bytes of each equal pair
+        {"aabxaa", {3}},                    // clearing counted across the cut
+        {"xxyyy", {2, 3}},                  // a run carried over an unequal pair at the cut
+    };
+    for (const auto& [token, cuts] : cases) {
+        EXPECT_EQ(scanned_in_stretches(token, cuts), scanned(token)) << token;
+    }
+    // Two and three bytes make short runs and many clearings; mostly a, runs of hundreds of bytes
+    // carried over many cuts.
+    const std::string_view alphabets[] = {"ab", "ab\0"sv, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab"};
+    std::mt19937_64 random{20261209};
+    for (int round = 0; round < 3000; ++round) {
+        const std::string_view alphabet = alphabets[round % 3];
+        const bool one_byte_cuts = round % 4 == 0;
+        std::string token(random() % (one_byte_cuts ? 2000 : 40000), '\0');
+        for (char& byte : token) {
+            byte = alphabet[random() % alphabet.size()];
+        }
+        std::vector<std::size_t> cuts(1 + random() % 5);
+        for (std::size_t& cut : cuts) {
+            cut = one_byte_cuts ? 1 : 1 + random() % (round % 2 == 0 ? 70 : 20000);
+        }
+        const auto modelled = model_pieces(token);
+        ASSERT_EQ(scanned_in_stretches(token, cuts), pieces(modelled.begin(), modelled.end()))
+            << "round " << round;
+    }
+}
+
+TEST(PairScanner, StopsAtTheFirstWhiteSpaceOfTheWindow) {
+    for (const char white : " \t\n\v\f\r"s) {
+        pieces found;
+        const std::string window = "xxy"s + white + "yy";
+        pair_scanner scanner;
+        EXPECT_EQ(scanner.scan(window, [&](std::string_view piece) { found.emplace_back(piece); }),
+                  3U);
+        EXPECT_EQ(found, pieces{"x"});
     }
 }
 

@@ -1,0 +1,215 @@
+#include "pair_kernels.hpp"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// What one block of 64 pairs holds: bit i of `same` for pair i, bit i of `white` for byte i.
+struct block_masks {
+    std::uint64_t same;
+    std::uint64_t white;
+};
+
+// The loop every variant shares: each block's equal pairs stored, stopping after the first block
+// that holds a stop byte. Inlined into each variant, so that the block's masks are made with that
+// variant's instructions.
+template <block_masks (*make_masks)(const char*) noexcept>
+[[gnu::always_inline]] inline std::size_t mark_blocks_with(const char* bytes, std::size_t blocks,
+                                                           std::uint64_t* equal,
+                                                           std::uint64_t stop) noexcept {
+    for (std::size_t block = 0; block < blocks; ++block) {
+        const block_masks masks = make_masks(bytes + 64 * block);
+        equal[block] = masks.same;
+        if (const std::uint64_t stops = masks.white & stop; stops != 0) {
+            return 64 * block + static_cast<std::size_t>(std::countr_zero(stops));
+        }
+    }
+    return 64 * blocks;
+}
+
+// Eight bytes at once, in a 64-bit word: works on every processor, and is what the portable
+// variant is made of. Byte 0 is always the low byte, whatever order the processor keeps them in.
+std::uint64_t load_word(const char* bytes) noexcept {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = __builtin_bswap64(word);
+    }
+    return word;
+}
+
+constexpr std::uint64_t every_byte(std::uint8_t value) noexcept {
+    return 0x0101010101010101U * value;
+}
+
+// The high bit of every byte of `word` that is 0. Exact: no carry crosses from byte to byte.
+constexpr std::uint64_t zero_bytes(std::uint64_t word) noexcept {
+    const std::uint64_t low_seven = every_byte(0x7F);
+    return ~(((word & low_seven) + low_seven) | word) & every_byte(0x80);
+}
+
+// The high bit of every byte of `word` that is white space: a space, or a byte from \t (9) to \r
+// (13), which is below 0x80, at least 9 and not above 13.
+constexpr std::uint64_t white_space_bytes(std::uint64_t word) noexcept {
+    const std::uint64_t low_seven = word & every_byte(0x7F);
+    const std::uint64_t at_least_tab = low_seven + every_byte(0x80 - '\t');
+    const std::uint64_t above_return = low_seven + every_byte(0x7F - '\r');
+    const std::uint64_t control = at_least_tab & ~above_return & ~word & every_byte(0x80);
+    return control | zero_bytes(word ^ every_byte(' '));
+}
+
+// The high bits of a word's eight bytes, gathered into the low eight bits (byte 0 to bit 0).
+constexpr std::uint64_t gather_high_bits(std::uint64_t high_bits) noexcept {
+    return ((high_bits >> 7) * 0x0102040810204080U) >> 56;
+}
+
+block_masks portable_masks(const char* block) noexcept {
+    block_masks masks{0, 0};
+    for (int word = 0; word < 8; ++word) {
+        const char* const left = block + 8 * word;
+        const std::uint64_t bytes = load_word(left);
+        const int shift = 8 * word;
+        masks.same |= gather_high_bits(zero_bytes(bytes ^ load_word(left + 1))) << shift;
+        masks.white |= gather_high_bits(white_space_bytes(bytes)) << shift;
+    }
+    return masks;
+}
+
+std::size_t mark_blocks_portable(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+                                 std::uint64_t stop) noexcept {
+    return mark_blocks_with<portable_masks>(bytes, blocks, equal, stop);
+}
+
+#if defined(__x86_64__)
+
+// SSE2 is part of x86-64 itself, so this variant needs no check of the processor.
+std::uint64_t bits_of_16(__m128i bytes) noexcept {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(bytes));
+}
+
+block_masks sse2_masks(const char* block) noexcept {
+    block_masks masks{0, 0};
+    for (int part = 0; part < 4; ++part) {
+        const char* const left = block + 16 * part;
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 1));
+        // \t to \r are 9 to 13: after subtracting 9 they are the bytes whose unsigned value is
+        // <= 4.
+        const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
+        const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+        masks.same |= bits_of_16(_mm_cmpeq_epi8(bytes, next)) << (16 * part);
+        masks.white |= bits_of_16(_mm_or_si128(control, space)) << (16 * part);
+    }
+    return masks;
+}
+
+std::size_t mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+                             std::uint64_t stop) noexcept {
+    return mark_blocks_with<sse2_masks>(bytes, blocks, equal, stop);
+}
+
+[[gnu::target("avx2")]] std::uint64_t bits_of_32(__m256i bytes) noexcept {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
+}
+
+// Each byte below 0x80 looks up, by its low four bits, the one white-space byte that has them, or
+// 0xFF, which no such byte equals; a byte of 0x80 or more looks up 0, which it never equals. So a
+// byte is white space exactly when it equals what it looks up.
+[[gnu::target("avx2")]] block_masks avx2_masks(const char* block) noexcept {
+    const __m256i white_by_low_bits =
+        _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
+                         ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+    block_masks masks{0, 0};
+    for (int half = 0; half < 2; ++half) {
+        const char* const left = block + 32 * half;
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + 1));
+        const __m256i white =
+            _mm256_cmpeq_epi8(bytes, _mm256_shuffle_epi8(white_by_low_bits, bytes));
+        masks.same |= bits_of_32(_mm256_cmpeq_epi8(bytes, next)) << (32 * half);
+        masks.white |= bits_of_32(white) << (32 * half);
+    }
+    return masks;
+}
+
+[[gnu::target("avx2")]] std::size_t mark_blocks_avx2(const char* bytes, std::size_t blocks,
+                                                     std::uint64_t* equal,
+                                                     std::uint64_t stop) noexcept {
+    return mark_blocks_with<avx2_masks>(bytes, blocks, equal, stop);
+}
+
+#endif
+
+constexpr pair_kernel portable_kernel{"portable", mark_blocks_portable};
+
+// Chosen once, from what the processor reports.
+std::span<const pair_kernel> choose_kernels() {
+#if defined(__x86_64__)
+    static constexpr std::array with_avx2{pair_kernel{"avx2", mark_blocks_avx2},
+                                          pair_kernel{"sse2", mark_blocks_sse2}, portable_kernel};
+    static constexpr std::array without_avx2{pair_kernel{"sse2", mark_blocks_sse2},
+                                             portable_kernel};
+    if (__builtin_cpu_supports("avx2")) {
+        return with_avx2;
+    }
+    return without_avx2;
+#else
+    static constexpr std::array only_portable{portable_kernel};
+    return only_portable;
+#endif
+}
+
+} // namespace
+
+std::size_t pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
+                              white_space rule) const {
+    const std::uint64_t stop = rule == white_space::ends_token ? ~std::uint64_t{0} : 0;
+    // Whole blocks are those whose 65th byte is inside; the rest, 1 to 64 bytes, is copied into a
+    // block of its own whose padding is neither white space nor looked at.
+    const std::size_t whole_blocks = bytes.empty() ? 0 : (bytes.size() - 1) / 64;
+    std::size_t end = mark_blocks(bytes.data(), whole_blocks, equal, stop);
+    if (end == 64 * whole_blocks && !bytes.empty()) {
+        const std::string_view rest = bytes.substr(end);
+        std::array<char, 65> block{};
+        block.fill('x');
+        rest.copy(block.data(), rest.size());
+        end += std::min(mark_blocks(block.data(), 1, equal + whole_blocks, stop), rest.size());
+    }
+    // The pairs from end - 1 on hold a byte past the end, or the padding.
+    if (const std::size_t pairs = end == 0 ? 0 : end - 1; pairs % 64 != 0) {
+        equal[pairs / 64] &= (std::uint64_t{1} << (pairs % 64)) - 1;
+    }
+    return end;
+}
+
+std::span<const pair_kernel> runnable_pair_kernels() {
+    static const std::span<const pair_kernel> kernels = choose_kernels();
+    return kernels;
+}
+
+std::size_t mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule) {
+    static const pair_kernel& fastest = runnable_pair_kernels().front();
+    return fastest.mark(bytes, equal, rule);
+}
+
+std::size_t mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
+                                       white_space rule) {
+    std::size_t end = 0;
+    while (end < bytes.size() && !(rule == white_space::ends_token && is_white_space(bytes[end]))) {
+        ++end;
+    }
+    for (std::size_t pair = 0; pair + 1 < end; ++pair) {
+        if (pair % 64 == 0) {
+            equal[pair / 64] = 0;
+        }
+        equal[pair / 64] |= std::uint64_t{bytes[pair] == bytes[pair + 1]} << (pair % 64);
+    }
+    return end;
+}

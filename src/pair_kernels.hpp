@@ -1,0 +1,45 @@
+// The byte kernels under the pair scanner: one pass over a stretch of bytes that marks its equal
+// adjacent pairs and finds where the token ends, with a variant for each instruction set the
+// processor may have, a portable one for every other processor, and the plain loop that all of
+// them are tested against.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+// The six bytes of the classic locale's white-space class: space, \t, \n, \v, \f and \r.
+constexpr bool is_white_space(char byte) noexcept {
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+// Whether a white-space byte ends the bytes a kernel looks at (a token being read), or is a byte
+// like any other (a token already cut out, which a caller may hand over as it likes).
+enum class white_space : bool { is_data, ends_token };
+
+// Pair k of a stretch of bytes is its bytes k and k + 1; the stretch ends at its first
+// white-space byte when that ends it, else at its last byte. Marks, in bit k % 64 of
+// `equal[k / 64]`, every pair k before that end whose two bytes are equal; the bits of later pairs
+// in the same word are 0, and later words are not touched. Returns where the stretch ends: the
+// index of that white-space byte, or bytes.size(). `equal` has room for bytes.size() / 64 + 1
+// words.
+std::size_t mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule);
+
+// The same, one byte at a time: the plain loop that every variant is held to.
+std::size_t mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
+                                       white_space rule);
+
+// One implementation of the kernel. `mark_blocks` handles whole blocks of 64 pairs (reading 65
+// bytes each), stopping after the first block that holds a byte of `stop` (a mask of all ones when
+// white space ends the token, else 0); it returns that byte's index, or 64 * blocks.
+struct pair_kernel {
+    std::string_view name;
+    std::size_t (*mark_blocks)(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+                               std::uint64_t stop) noexcept;
+
+    std::size_t mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const;
+};
+
+// Every variant this processor can run, the fastest first; the portable one is always last.
+std::span<const pair_kernel> runnable_pair_kernels();
