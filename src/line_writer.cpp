@@ -24,6 +24,13 @@ std::size_t write_size_for(int descriptor, std::size_t largest) noexcept {
 line_writer::line_writer(int descriptor) noexcept
     : descriptor_{descriptor}, write_size_{write_size_for(descriptor, largest_write)} {}
 
+void line_writer::write_long_line(std::string_view piece) noexcept {
+    if (error_number_ == 0) {
+        append(piece);
+        append("\n");
+    }
+}
+
 void line_writer::append(std::string_view bytes) noexcept {
     while (!bytes.empty() && error_number_ == 0) {
         if (used_ == write_size_) {

@@ -12,16 +12,14 @@ class line_writer {
     explicit line_writer(int descriptor) noexcept;
 
     void write_line(std::string_view piece) noexcept {
-        if (piece.size() <= 16 && write_size_ - used_ > 16) { // the common case
-            copy_short(buffer_.data() + used_, piece);
-            used_ += piece.size();
-            buffer_[used_++] = '\n';
+        if (const std::size_t used = used_; piece.size() <= 16 && write_size_ - used > 16) {
+            char* const line = buffer_.data() + used; // the common case
+            copy_short(line, piece);
+            line[piece.size()] = '\n';
+            used_ = used + piece.size() + 1;
             return;
         }
-        if (error_number_ == 0) {
-            append(piece);
-            append("\n");
-        }
+        write_long_line(piece);
     }
 
     // Writes what is buffered, waiting for the descriptor if it is non-blocking.
@@ -51,6 +49,8 @@ class line_writer {
         }
     }
 
+    // Kept out of line, so that the common case of the loop that writes lines stays small.
+    [[gnu::noinline]] void write_long_line(std::string_view piece) noexcept;
     void append(std::string_view bytes) noexcept;
 
     static constexpr std::size_t largest_write = std::size_t{64} * 1024;

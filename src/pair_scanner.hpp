@@ -37,12 +37,9 @@ class pair_scanner {
     std::size_t scan(std::string_view window, Consumer&& consumer) {
         std::size_t first = started_ ? carried_bytes() - 1 : 0; // the next pair to examine
         started_ = true;
-        // The kernel marks a slice at a time, small enough that its bytes are still in cache when
-        // the pieces are copied out of them.
-        constexpr std::size_t slice_bytes = std::size_t{16} * 1024;
-        std::array<std::uint64_t, slice_bytes / 64 + 1> equal;
+        std::array<std::uint64_t, slice_pairs / 64 + 1> equal;
         while (true) {
-            const std::string_view slice = window.substr(first, slice_bytes);
+            const std::string_view slice = window.substr(first, slice_pairs + 1);
             const std::size_t end = mark_equal_pairs(slice, equal.data(), rule_);
             const std::size_t pairs = end == 0 ? 0 : end - 1;
             report(window, first, pairs, equal.data(), consumer);
@@ -54,30 +51,51 @@ class pair_scanner {
     }
 
   private:
+    // The kernel marks a slice of pairs at a time: few enough that their bytes are still in cache
+    // when the pieces are copied out of them, and that one 64-bit mask tells which of their words
+    // of marks have any.
+    static constexpr std::size_t slice_pairs = 64 * 64;
+
     // The `pairs` pairs of `window` from `first` on, whose equal ones are marked in `equal`.
     template <typename Consumer>
     void report(std::string_view window, std::size_t first, std::size_t pairs,
                 const std::uint64_t* equal, Consumer& consumer) {
-        std::size_t counted = first; // the first pair whose mismatch is not counted yet
+        // The counters are worked on in locals: the consumer stores bytes, which the compiler
+        // must otherwise assume may land on the members and so reload them after every piece.
+        // The mismatches before a pair are counted from `mismatches_start`, the pair that would
+        // start them from 0: the first not yet counted, less the mismatch carried over.
+        std::uint64_t run_length = run_length_;
+        std::size_t mismatches_start = first - mismatch_count_;
         const auto count_mismatches_before = [&](std::size_t pair) {
-            const std::uint64_t mismatches = mismatch_count_ + (pair - counted);
+            const std::size_t mismatches = pair - mismatches_start;
             if (mismatches >= 2) {
-                run_length_ = 0;
+                run_length = 0;
             }
-            mismatch_count_ = mismatches % 2;
+            mismatches_start = pair - mismatches % 2;
         };
+        // Where equal pairs are rare and scattered, a branch on whether each word of marks has
+        // any would go wrong half the time. So the words that have any are marked first, without
+        // a branch, and only those are visited.
+        std::uint64_t words_with_marks = 0;
         for (std::size_t word = 0; 64 * word < pairs; ++word) {
+            words_with_marks |= std::uint64_t{equal[word] != 0} << word;
+        }
+        for (; words_with_marks != 0; words_with_marks &= words_with_marks - 1) {
+            const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
+            const std::size_t word_start = first + 64 * word;
             for (std::uint64_t bits = equal[word]; bits != 0; bits &= bits - 1) {
                 const std::size_t pair =
-                    first + 64 * word + static_cast<std::size_t>(std::countr_zero(bits));
+                    word_start + static_cast<std::size_t>(std::countr_zero(bits));
                 count_mismatches_before(pair);
-                ++run_length_;
-                const auto length = static_cast<std::size_t>(run_length_);
-                consumer(window.substr(pair + 1 - length, length));
-                counted = pair + 1;
+                ++run_length;
+                const auto length = static_cast<std::size_t>(run_length);
+                consumer(std::string_view{window.data() + pair + 1 - length, length});
+                ++mismatches_start; // the pair itself is equal
             }
         }
         count_mismatches_before(first + pairs);
+        run_length_ = run_length;
+        mismatch_count_ = first + pairs - mismatches_start;
     }
 
     std::uint64_t run_length_ = 0;

@@ -1,0 +1,57 @@
+// What the machine does without pair_report, for the benchmark to hold it to: `yardstick read`
+// reads standard input to its end into one reused 256 KiB buffer and touches every byte, through
+// a pipe enlarged as pair_report enlarges it; `yardstick write N` writes N bytes to standard
+// output in 8 KiB writes.
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int read_everything() {
+    static_cast<void>(::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20));
+    std::array<char, std::size_t{256} * 1024> buffer{};
+    std::uint64_t touched = 0;
+    for (ssize_t count; (count = ::read(STDIN_FILENO, buffer.data(), buffer.size())) > 0;) {
+        // Eight bytes at a time: as cheap a touch of every byte as there is.
+        for (ssize_t at = 0; at < count; at += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, buffer.data() + at, 8);
+            touched ^= word;
+        }
+    }
+    // Used, so that the loop that touches the bytes is not left out; never true in practice.
+    return touched == 1 ? EXIT_FAILURE : EXIT_SUCCESS;
+}
+
+int write_bytes(std::uint64_t size) {
+    std::array<char, std::size_t{8} * 1024> buffer{};
+    buffer.fill('a');
+    while (size != 0) {
+        const std::size_t chunk =
+            size < buffer.size() ? static_cast<std::size_t>(size) : buffer.size();
+        const ssize_t written = ::write(STDOUT_FILENO, buffer.data(), chunk);
+        if (written < 0) {
+            return EXIT_FAILURE;
+        }
+        size -= static_cast<std::uint64_t>(written);
+    }
+    return EXIT_SUCCESS;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view{argv[1]} == "read") {
+        return read_everything();
+    }
+    if (argc == 3 && std::string_view{argv[1]} == "write") {
+        return write_bytes(std::strtoull(argv[2], nullptr, 10));
+    }
+    return EXIT_FAILURE;
+}
