@@ -53,7 +53,7 @@ class line_writer {
     [[gnu::noinline]] void write_long_line(std::string_view piece) noexcept;
     void append(std::string_view bytes) noexcept;
 
-    static constexpr std::size_t largest_write = std::size_t{64} * 1024;
+    static constexpr std::size_t largest_write = std::size_t{32} * 1024;
 
     int descriptor_;
     int error_number_ = 0;

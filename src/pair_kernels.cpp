@@ -20,17 +20,20 @@ struct block_masks {
 // that holds a stop byte. Inlined into each variant, so that the block's masks are made with that
 // variant's instructions.
 template <block_masks (*make_masks)(const char*) noexcept>
-[[gnu::always_inline]] inline std::size_t mark_blocks_with(const char* bytes, std::size_t blocks,
+[[gnu::always_inline]] inline slice_marks mark_blocks_with(const char* bytes, std::size_t blocks,
                                                            std::uint64_t* equal,
                                                            std::uint64_t stop) noexcept {
+    std::uint64_t words_with_marks = 0;
     for (std::size_t block = 0; block < blocks; ++block) {
         const block_masks masks = make_masks(bytes + 64 * block);
         equal[block] = masks.same;
+        words_with_marks |= std::uint64_t{masks.same != 0} << block;
         if (const std::uint64_t stops = masks.white & stop; stops != 0) {
-            return 64 * block + static_cast<std::size_t>(std::countr_zero(stops));
+            return {64 * block + static_cast<std::size_t>(std::countr_zero(stops)),
+                    words_with_marks};
         }
     }
-    return 64 * blocks;
+    return {64 * blocks, words_with_marks};
 }
 
 // Eight bytes at once, in a 64-bit word: works on every processor, and is what the portable
@@ -81,7 +84,7 @@ block_masks portable_masks(const char* block) noexcept {
     return masks;
 }
 
-std::size_t mark_blocks_portable(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+slice_marks mark_blocks_portable(const char* bytes, std::size_t blocks, std::uint64_t* equal,
                                  std::uint64_t stop) noexcept {
     return mark_blocks_with<portable_masks>(bytes, blocks, equal, stop);
 }
@@ -110,7 +113,7 @@ block_masks sse2_masks(const char* block) noexcept {
     return masks;
 }
 
-std::size_t mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+slice_marks mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_t* equal,
                              std::uint64_t stop) noexcept {
     return mark_blocks_with<sse2_masks>(bytes, blocks, equal, stop);
 }
@@ -139,7 +142,7 @@ std::size_t mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_
     return masks;
 }
 
-[[gnu::target("avx2")]] std::size_t mark_blocks_avx2(const char* bytes, std::size_t blocks,
+[[gnu::target("avx2")]] slice_marks mark_blocks_avx2(const char* bytes, std::size_t blocks,
                                                      std::uint64_t* equal,
                                                      std::uint64_t stop) noexcept {
     return mark_blocks_with<avx2_masks>(bytes, blocks, equal, stop);
@@ -155,7 +158,7 @@ std::size_t mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_
             _mm512_cmpeq_epi8_mask(bytes, _mm512_shuffle_epi8(white_by_low_bits, bytes))};
 }
 
-[[gnu::target("avx512bw")]] std::size_t mark_blocks_avx512(const char* bytes, std::size_t blocks,
+[[gnu::target("avx512bw")]] slice_marks mark_blocks_avx512(const char* bytes, std::size_t blocks,
                                                            std::uint64_t* equal,
                                                            std::uint64_t stop) noexcept {
     return mark_blocks_with<avx512_masks>(bytes, blocks, equal, stop);
@@ -185,28 +188,35 @@ std::span<const pair_kernel> choose_kernels() {
 
 } // namespace
 
-std::size_t pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
+slice_marks pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
                               white_space rule) const {
     const std::uint64_t stop = rule == white_space::ends_token ? ~std::uint64_t{0} : 0;
     // Whole blocks are those whose 65th byte is inside. A single byte after them holds no pair,
     // and only has to be looked at; a longer rest, up to 64 bytes, is copied into a block of its
     // own whose padding is neither white space nor looked at.
     const std::size_t whole_blocks = bytes.empty() ? 0 : (bytes.size() - 1) / 64;
-    std::size_t end = mark_blocks(bytes.data(), whole_blocks, equal, stop);
-    if (const std::string_view rest = bytes.substr(std::min(end, bytes.size()));
-        end == 64 * whole_blocks && rest.size() == 1) {
-        end += stop == 0 || !is_white_space(rest.front()) ? 1 : 0;
-    } else if (end == 64 * whole_blocks && !rest.empty()) {
+    slice_marks found = mark_blocks(bytes.data(), whole_blocks, equal, stop);
+    if (const std::string_view rest = bytes.substr(std::min(found.end, bytes.size()));
+        found.end == 64 * whole_blocks && rest.size() == 1) {
+        found.end += stop == 0 || !is_white_space(rest.front()) ? 1 : 0;
+    } else if (found.end == 64 * whole_blocks && !rest.empty()) {
         std::array<char, 65> block{};
         block.fill('x');
         rest.copy(block.data(), rest.size());
-        end += std::min(mark_blocks(block.data(), 1, equal + whole_blocks, stop), rest.size());
+        const slice_marks last = mark_blocks(block.data(), 1, equal + whole_blocks, stop);
+        found.end += std::min(last.end, rest.size());
+        found.words_with_marks |= last.words_with_marks << whole_blocks;
     }
-    // The pairs from end - 1 on hold a byte past the end, or the padding.
-    if (const std::size_t pairs = end == 0 ? 0 : end - 1; pairs % 64 != 0) {
-        equal[pairs / 64] &= (std::uint64_t{1} << (pairs % 64)) - 1;
+    // The pairs from end - 1 on hold a byte past the end, or the padding: their marks go, and
+    // so does the word that held only those.
+    const std::size_t pairs = found.end == 0 ? 0 : found.end - 1;
+    const std::size_t words = (pairs + 63) / 64;
+    if (const std::size_t last = pairs / 64; pairs % 64 != 0) {
+        equal[last] &= (std::uint64_t{1} << (pairs % 64)) - 1;
+        found.words_with_marks &= ~(std::uint64_t{equal[last] == 0} << last);
     }
-    return end;
+    found.words_with_marks &= words == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << words) - 1;
+    return found;
 }
 
 std::span<const pair_kernel> runnable_pair_kernels() {
@@ -214,22 +224,26 @@ std::span<const pair_kernel> runnable_pair_kernels() {
     return kernels;
 }
 
-std::size_t mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule) {
+slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule) {
     static const pair_kernel& fastest = runnable_pair_kernels().front();
     return fastest.mark(bytes, equal, rule);
 }
 
-std::size_t mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
+slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
                                        white_space rule) {
-    std::size_t end = 0;
-    while (end < bytes.size() && !(rule == white_space::ends_token && is_white_space(bytes[end]))) {
-        ++end;
+    slice_marks found{0, 0};
+    while (found.end < bytes.size() &&
+           !(rule == white_space::ends_token && is_white_space(bytes[found.end]))) {
+        ++found.end;
     }
-    for (std::size_t pair = 0; pair + 1 < end; ++pair) {
+    for (std::size_t pair = 0; pair + 1 < found.end; ++pair) {
         if (pair % 64 == 0) {
             equal[pair / 64] = 0;
         }
-        equal[pair / 64] |= std::uint64_t{bytes[pair] == bytes[pair + 1]} << (pair % 64);
+        if (bytes[pair] == bytes[pair + 1]) {
+            equal[pair / 64] |= std::uint64_t{1} << (pair % 64);
+            found.words_with_marks |= std::uint64_t{1} << (pair / 64);
+        }
     }
-    return end;
+    return found;
 }

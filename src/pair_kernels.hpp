@@ -18,27 +18,37 @@ constexpr bool is_white_space(char byte) noexcept {
 // like any other (a token already cut out, which a caller may hand over as it likes).
 enum class white_space : bool { is_data, ends_token };
 
-// Pair k of a stretch of bytes is its bytes k and k + 1; the stretch ends at its first
-// white-space byte when that ends it, else at its last byte. Marks, in bit k % 64 of
-// `equal[k / 64]`, every pair k before that end whose two bytes are equal; the bits of later pairs
-// in the same word are 0, and later words are not touched. Returns where the stretch ends: the
-// index of that white-space byte, or bytes.size(). `equal` has room for bytes.size() / 64 + 1
+// The most pairs a kernel marks at a time: 64 words of marks, so that one more word can tell
+// which of them mark any.
+constexpr std::size_t slice_pairs = 64 * 64;
+
+// What a kernel found in a slice of bytes. Pair k of the slice is its bytes k and k + 1; the
+// slice ends at its first white-space byte when that ends it, else at its last byte.
+struct slice_marks {
+    std::size_t end;                // the index of that white-space byte, or the slice's size
+    std::uint64_t words_with_marks; // bit w set when word w of the marks has any bit set
+};
+
+// Marks, in bit k % 64 of `equal[k / 64]`, every pair k before the slice's end whose two bytes
+// are equal; the bits of later pairs in the same word are 0, and later words are not touched.
+// `bytes` holds at most slice_pairs + 1 bytes, and `equal` has room for slice_pairs / 64 + 1
 // words.
-std::size_t mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule);
+slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule);
 
 // The same, one byte at a time: the plain loop that every variant is held to.
-std::size_t mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
+slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
                                        white_space rule);
 
-// One implementation of the kernel. `mark_blocks` handles whole blocks of 64 pairs (reading 65
-// bytes each), stopping after the first block that holds a byte of `stop` (a mask of all ones when
-// white space ends the token, else 0); it returns that byte's index, or 64 * blocks.
+// One implementation of the kernel. `mark_blocks` handles up to 64 whole blocks of 64 pairs
+// (reading 65 bytes each), stopping after the first block that holds a byte of `stop` (a mask of
+// all ones when white space ends the token, else 0); the end it returns is that byte's index, or
+// 64 * blocks.
 struct pair_kernel {
     std::string_view name;
-    std::size_t (*mark_blocks)(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+    slice_marks (*mark_blocks)(const char* bytes, std::size_t blocks, std::uint64_t* equal,
                                std::uint64_t stop) noexcept;
 
-    std::size_t mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const;
+    slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const;
 };
 
 // Every variant this processor can run, the fastest first; the portable one is always last.

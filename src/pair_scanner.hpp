@@ -40,26 +40,23 @@ class pair_scanner {
         std::array<std::uint64_t, slice_pairs / 64 + 1> equal;
         while (true) {
             const std::string_view slice = window.substr(first, slice_pairs + 1);
-            const std::size_t end = mark_equal_pairs(slice, equal.data(), rule_);
-            const std::size_t pairs = end == 0 ? 0 : end - 1;
-            report(window, first, pairs, equal.data(), consumer);
-            if (end < slice.size() || first + end == window.size()) {
-                return first + end;
+            const slice_marks found = mark_equal_pairs(slice, equal.data(), rule_);
+            const std::size_t pairs = found.end == 0 ? 0 : found.end - 1;
+            report(window, first, pairs, equal.data(), found.words_with_marks, consumer);
+            if (found.end < slice.size() || first + found.end == window.size()) {
+                return first + found.end;
             }
             first += pairs;
         }
     }
 
   private:
-    // The kernel marks a slice of pairs at a time: few enough that their bytes are still in cache
-    // when the pieces are copied out of them, and that one 64-bit mask tells which of their words
-    // of marks have any.
-    static constexpr std::size_t slice_pairs = 64 * 64;
-
-    // The `pairs` pairs of `window` from `first` on, whose equal ones are marked in `equal`.
+    // The `pairs` pairs of `window` from `first` on, whose equal ones are marked in `equal`. Where
+    // they are rare and scattered, a branch on whether each word of marks has any would go wrong
+    // half the time: only the words that `words_with_marks` names are visited.
     template <typename Consumer>
     void report(std::string_view window, std::size_t first, std::size_t pairs,
-                const std::uint64_t* equal, Consumer& consumer) {
+                const std::uint64_t* equal, std::uint64_t words_with_marks, Consumer& consumer) {
         // The counters are worked on in locals: the consumer stores bytes, which the compiler
         // must otherwise assume may land on the members and so reload them after every piece.
         // The mismatches before a pair are counted from `mismatches_start`, the pair that would
@@ -73,13 +70,6 @@ class pair_scanner {
             }
             mismatches_start = pair - mismatches % 2;
         };
-        // Where equal pairs are rare and scattered, a branch on whether each word of marks has
-        // any would go wrong half the time. So the words that have any are marked first, without
-        // a branch, and only those are visited.
-        std::uint64_t words_with_marks = 0;
-        for (std::size_t word = 0; 64 * word < pairs; ++word) {
-            words_with_marks |= std::uint64_t{equal[word] != 0} << word;
-        }
         for (; words_with_marks != 0; words_with_marks &= words_with_marks - 1) {
             const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
             const std::size_t word_start = first + 64 * word;

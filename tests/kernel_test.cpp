@@ -15,15 +15,18 @@ using namespace std::string_view_literals;
 
 struct marked {
     std::size_t end;
+    std::uint64_t words_with_marks;
     std::vector<std::uint64_t> words; // only those that hold pairs before the end
+
+    bool operator==(const marked&) const = default;
 };
 
 template <typename Mark>
 marked mark_with(Mark mark, std::string_view bytes, white_space rule) {
-    std::vector<std::uint64_t> words(bytes.size() / 64 + 1, 0x5555'5555'5555'5555U);
-    const std::size_t end = mark(bytes, words.data(), rule);
-    words.resize((end == 0 ? 0 : end + 62) / 64);
-    return {end, words};
+    std::vector<std::uint64_t> words(slice_pairs / 64 + 1, 0x5555'5555'5555'5555U);
+    const slice_marks found = mark(bytes, words.data(), rule);
+    words.resize((found.end == 0 ? 0 : found.end + 62) / 64);
+    return {found.end, found.words_with_marks, words};
 }
 
 marked reference(std::string_view bytes, white_space rule) {
@@ -79,6 +82,23 @@ TEST(Kernels, EveryVariantAgreesWithTheReferenceAtEveryStartAndLength) {
                             << kernel.name << " length " << length;
                     }
                 }
+            }
+        }
+    }
+}
+
+TEST(Kernels, EveryVariantAgreesWithTheReferenceOnWholeSlices) {
+    std::mt19937_64 random{12};
+    for (const pair_kernel& kernel : runnable_pair_kernels()) {
+        for (int round = 0; round < 200; ++round) {
+            const std::string source =
+                random_bytes(random, slice_pairs + 1, "ab\0 "sv.substr(0, 3 + round % 2));
+            for (std::size_t length = slice_pairs - 70; length <= source.size();
+                 length += 1 + random() % 5) {
+                const std::string bytes = source.substr(0, length);
+                ASSERT_EQ(variant(kernel, bytes, white_space::is_data),
+                          reference(bytes, white_space::is_data))
+                    << kernel.name << " length " << length;
             }
         }
     }
