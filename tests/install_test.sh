@@ -1,25 +1,51 @@
 #!/bin/sh
-# Installs the build into a scratch prefix and packages it as a .deb; both must hold exactly the
-# program and its manual page, and the program they hold must run.
+# What ships. `install_test.sh install BUILD`: an install into a scratch prefix holds exactly the
+# program, its manual page, the copyright and the changelog, and the program runs.
+# `install_test.sh package BUILD`: the .deb holds the same files under /usr, its dependencies are
+# worked out, lintian (where it is installed) finds no error and no warning, and the program in it
+# runs. Needs dpkg-deb and dpkg-shlibdeps; without them, skipped (77).
 set -eu
-build=$1
+mode=$1
+build=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-expect_runs() { # the program at $1 gives the known lines for bookkeeper
-    test "$(echo bookkeeper | "$1" | tr '\n' ,)" = "o,k,ke," || { echo "$1 does not run right"; exit 1; }
+shipped='bin/pair_report
+share/doc/pair-report/changelog.gz
+share/doc/pair-report/copyright
+share/man/man1/pair_report.1.gz'
+
+expect_runs() { # the program at $1 (through PAIR_REPORT_STARTER, an emulator, when set)
+  lines=$(echo bookkeeper | ${PAIR_REPORT_STARTER:-} "$1" | tr '\n' ,)
+  test "$lines" = "o,k,ke," || { echo "$1 does not run right: $lines"; exit 1; }
 }
 
-cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-(cd "$scratch/prefix" && find . -type f | sort) >"$scratch/installed"
-printf './bin/pair_report\n./share/man/man1/pair_report.1\n' | diff - "$scratch/installed"
-expect_runs "$scratch/prefix/bin/pair_report"
-
-(cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >/dev/null)
-deb=$(ls "$scratch"/package/*.deb)
-dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort >"$scratch/packaged"
-printf './usr/bin/pair_report\n./usr/share/man/man1/pair_report.1\n' | diff - "$scratch/packaged"
-dpkg-deb --field "$deb" Package Depends
-dpkg-deb --extract "$deb" "$scratch/root"
-expect_runs "$scratch/root/usr/bin/pair_report"
-echo "installed and packaged: $(basename "$deb")"
+case $mode in
+install)
+  cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+  (cd "$scratch/prefix" && find . -type f | sed 's|^\./||' | sort) >"$scratch/installed"
+  echo "$shipped" | diff - "$scratch/installed"
+  expect_runs "$scratch/prefix/bin/pair_report"
+  echo "installed: $(tr '\n' ' ' <"$scratch/installed")"
+  ;;
+package)
+  for tool in dpkg-deb dpkg-shlibdeps; do
+    command -v $tool >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+  done
+  (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >/dev/null)
+  deb=$(ls "$scratch"/package/*.deb)
+  dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort \
+    >"$scratch/packaged"
+  echo "$shipped" | diff - "$scratch/packaged"
+  dpkg-deb --field "$deb" Package Version Depends
+  dpkg-deb --extract "$deb" "$scratch/root"
+  expect_runs "$scratch/root/usr/bin/pair_report"
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb"
+    echo "lintian: no error, no warning"
+  else
+    echo "lintian is not installed: the package was not checked by it"
+  fi
+  echo "packaged: $(basename "$deb")"
+  ;;
+esac

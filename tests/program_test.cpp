@@ -22,11 +22,21 @@ namespace {
 
 using namespace std::string_literals;
 constexpr const char* program = PAIR_REPORT_PROGRAM;
-#ifdef PAIR_REPORT_SANITIZED
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
+// What the program is started through, word by word: nothing, or an emulator of its processor.
+constexpr std::string_view starter = PAIR_REPORT_STARTER;
+// Whether the memory a process takes is the program's own: not under the sanitizers, which keep
+// memory of their own, nor under an emulator.
+constexpr bool memory_measured = PAIR_REPORT_MEMORY_MEASURED != 0;
+
+std::vector<std::string> words_of(std::string_view text) {
+    std::vector<std::string> words;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find(' '), text.size());
+        words.emplace_back(text.substr(0, end));
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return words;
+}
 
 // socket_reset: a socket whose peer has sent the input and gone with data unread, so that reading
 // on past the input fails.
@@ -172,12 +182,15 @@ outcome execute(const run& how) {
         if (input_pipe[1] >= 0) {
             ::close(input_pipe[1]);
         }
-        std::vector<char*> argv{const_cast<char*>(program)};
-        for (const auto& argument : how.arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
+        std::vector<std::string> command = words_of(starter);
+        command.emplace_back(program);
+        command.insert(command.end(), how.arguments.begin(), how.arguments.end());
+        std::vector<char*> argv;
+        for (auto& word : command) {
+            argv.push_back(word.data());
         }
         argv.push_back(nullptr);
-        ::execv(program, argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     if (output_pipe[1] >= 0) {
@@ -400,7 +413,7 @@ std::function<void(int)> word_of_mebibytes(int mebibytes) {
 }
 
 TEST(Program, KeepsOnlyWhatAPieceNeedsOfAWordFarLargerThanMemory) {
-    if (!sanitized) { // the sanitizers reserve far more address space than this
+    if (memory_measured) {
         for (const source from : {source::file, source::pipe}) {
             const outcome result = execute(
                 {.from = from, .memory_limit = 64 << 20, .producer = word_of_mebibytes(128)});
@@ -412,7 +425,7 @@ TEST(Program, KeepsOnlyWhatAPieceNeedsOfAWordFarLargerThanMemory) {
     const outcome result = execute({.from = source::pipe, .producer = word_of_mebibytes(4096)});
     EXPECT_EQ(result.output, "b\nc\ncd\n");
     EXPECT_EQ(result.status, 0);
-    if (!sanitized) { // the sanitizers keep memory of their own
+    if (memory_measured) {
         EXPECT_LT(result.peak_kib, 16 * 1024);
     }
 }

@@ -34,6 +34,9 @@ TEST(TokenReader, EachWindowBeginsWithTheBytesCarriedOver) {
     ::close(ends[0]);
 }
 
+// Only where the memory limit binds: the sanitizers reserve more address space than it allows, and
+// an emulator does not pass it on.
+#if PAIR_REPORT_MEMORY_MEASURED
 // Carries every byte read, as a piece as long as the input would need, from an endless input,
 // until the window cannot grow under the memory limit; exits 0 when that fails as it should.
 [[noreturn]] void carry_everything_read() {
@@ -52,10 +55,8 @@ TEST(TokenReader, EachWindowBeginsWithTheBytesCarriedOver) {
 }
 
 TEST(TokenReader, RunsOutOfMemoryOnlyForWhatItCarries) {
-#ifdef PAIR_REPORT_SANITIZED
-    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
-#endif
     EXPECT_EXIT(carry_everything_read(), testing::ExitedWithCode(0), "");
 }
+#endif
 
 } // namespace
