@@ -76,10 +76,10 @@ constexpr std::uint64_t gather_high_bits(std::uint64_t high_bits) noexcept {
 
 block_masks portable_masks(const char* block) noexcept {
     block_masks masks{0, 0};
-    for (int word = 0; word < 8; ++word) {
+    for (std::size_t word = 0; word < 8; ++word) {
         const char* const left = block + 8 * word;
         const std::uint64_t bytes = load_word(left);
-        const int shift = 8 * word;
+        const std::size_t shift = 8 * word;
         masks.same |= gather_high_bits(zero_bytes(bytes ^ load_word(left + 1))) << shift;
         masks.white |= gather_high_bits(white_space_bytes(bytes)) << shift;
     }
@@ -100,7 +100,7 @@ std::uint64_t bits_of_16(__m128i bytes) noexcept {
 
 block_masks sse2_masks(const char* block) noexcept {
     block_masks masks{0, 0};
-    for (int part = 0; part < 4; ++part) {
+    for (std::size_t part = 0; part < 4; ++part) {
         const char* const left = block + 16 * part;
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 1));
@@ -132,7 +132,7 @@ slice_marks mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_
         _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
                          ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
     block_masks masks{0, 0};
-    for (int half = 0; half < 2; ++half) {
+    for (std::size_t half = 0; half < 2; ++half) {
         const char* const left = block + 32 * half;
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
         const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + 1));
