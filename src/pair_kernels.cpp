@@ -235,16 +235,18 @@ slice_marks pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
     // own whose padding is neither white space nor looked at.
     const std::size_t whole_blocks = bytes.empty() ? 0 : (bytes.size() - 1) / 64;
     slice_marks found = mark_blocks(bytes.data(), whole_blocks, equal, stop);
-    if (const std::string_view rest = bytes.substr(std::min(found.end, bytes.size()));
-        found.end == 64 * whole_blocks && rest.size() == 1) {
-        found.end += stop == 0 || !is_white_space(rest.front()) ? 1 : 0;
-    } else if (found.end == 64 * whole_blocks && !rest.empty()) {
-        std::array<char, 65> block{};
-        block.fill('x');
-        rest.copy(block.data(), rest.size());
-        const slice_marks last = mark_blocks(block.data(), 1, equal + whole_blocks, stop);
-        found.end += std::min(last.end, rest.size());
-        found.words_with_marks |= last.words_with_marks << whole_blocks;
+    if (const std::string_view rest = bytes.substr(found.end);
+        found.end == 64 * whole_blocks && !rest.empty()) {
+        if (rest.size() == 1) {
+            found.end += stop == 0 || !is_white_space(rest.front()) ? 1 : 0;
+        } else {
+            std::array<char, 65> block{};
+            block.fill('x');
+            rest.copy(block.data(), rest.size());
+            const slice_marks last = mark_blocks(block.data(), 1, equal + whole_blocks, stop);
+            found.end += std::min(last.end, rest.size());
+            found.words_with_marks |= last.words_with_marks << whole_blocks;
+        }
     }
     // The pairs from end - 1 on hold a byte past the end, or the padding: their marks go, and
     // so does the word that held only those.

@@ -52,6 +52,7 @@ std::variant<std::string_view, failure> token_reader::read(std::size_t carried) 
         return failure{"out of memory reading the token"};
     }
     while (true) {
+        const bool token_begun = window_start_ != window_end_;
         char* const free_space = buffer_.get() + window_end_;
         const ssize_t count = ::read(descriptor_, free_space, capacity_ - window_end_);
         if (count < 0) {
@@ -64,8 +65,7 @@ std::variant<std::string_view, failure> token_reader::read(std::size_t carried) 
             return std::string_view{};
         }
         window_end_ += static_cast<std::size_t>(count);
-        if (window_start_ == window_end_ - static_cast<std::size_t>(count)) {
-            // The token has not begun: white space before it is dropped as it arrives.
+        if (!token_begun) { // the white space before the token is dropped as it arrives
             const char* const begins =
                 std::find_if_not(free_space, free_space + count, is_white_space);
             window_start_ = static_cast<std::size_t>(begins - buffer_.get());

@@ -226,6 +226,15 @@ outcome execute(const run& how) {
             usage.ru_maxrss};
 }
 
+// What the program must write for `word`: the model's pieces, one line each.
+std::string lines_of(std::string_view word) {
+    std::string lines;
+    for (const std::string_view piece : model_pieces(word)) {
+        lines.append(piece).append("\n");
+    }
+    return lines;
+}
+
 struct case_ {
     std::string input;
     std::string expected;
@@ -299,16 +308,13 @@ TEST(Program, MatchesTheModelOnRandomBinaryWords) {
         for (char& byte : token) {
             byte = "\0\x80q"[random() % 3];
         }
-        std::string expected;
-        for (const std::string_view piece : model_pieces(token)) {
-            expected.append(piece).append("\n");
-        }
         // Files start past a prefix of any length, so the word seldom starts on a page boundary.
         const std::string skipped(random() % 9000, 'z');
         const source from = round % 2 == 0 ? source::file : source::pipe;
         const off_t offset = from == source::file ? static_cast<off_t>(skipped.size()) : 0;
         const std::string input = (from == source::file ? skipped : "") + "\n" + token + " tail";
-        EXPECT_EQ(execute({.input = input, .from = from, .offset = offset}).output, expected);
+        EXPECT_EQ(execute({.input = input, .from = from, .offset = offset}).output,
+                  lines_of(token));
     }
 }
 
@@ -359,14 +365,6 @@ TEST(Program, FailuresEndWithOneDiagnosticAndNoOutput) {
         EXPECT_EQ(result.diagnostics, diagnostics) << name;
         EXPECT_EQ(result.status, status) << name;
     }
-}
-
-std::string lines_of(std::string_view word) {
-    std::string lines;
-    for (const std::string_view piece : model_pieces(word)) {
-        lines.append(piece).append("\n");
-    }
-    return lines;
 }
 
 TEST(Program, AnswersExactlyHoweverSlowlyTheBytesMove) {
