@@ -48,22 +48,33 @@ def write_random(path, size):
         file.write(random_printable(size % (64 * MIB)))
 
 
-# name, input size, input maker, piped input, piped output, targets, runs the reference.
+def write_word_past_four_gibibytes(path, size):
+    """2^32 bytes of unequal pairs, then bccdd: the lines b, c and cd."""
+    write_repeated(path, b"ab", size, b"bccdd")
+
+
+# How a case runs: alternately with the reference and the yardstick, with the yardstick alone, or
+# once with the yardstick, for pair_report's memory.
+WITH_REFERENCE, WITHOUT_REFERENCE, ONCE = "with reference", "without reference", "once"
+
+# name, input size, input maker, piped input, piped output, targets, how it runs.
 # Targets: ("x yard", most), ("speed-up", least), ("peak MiB", most).
 CASES = [
     ("scan-bound", 128 * MIB, lambda path, size: write_repeated(path, b"ab", size), False, False,
-     [("x yard", 1.2)], True),
-    ("typical", 64 * MIB, write_random, False, False, [("x yard", 1.5), ("peak MiB", 8)], True),
+     [("x yard", 1.2)], WITH_REFERENCE),
+    ("typical", 64 * MIB, write_random, False, False, [("x yard", 1.5), ("peak MiB", 8)],
+     WITH_REFERENCE),
     ("short pieces", 16 * MIB, lambda path, size: write_repeated(path, b"aabb", size), False,
-     False, [("speed-up", 14.0)], True),
+     False, [("speed-up", 14.0)], WITH_REFERENCE),
     ("heavy output", 40000, lambda path, size: write_repeated(path, b"a", size), False, True,
-     [("x yard", 1.1)], True),
-    ("piped input", 64 * MIB, write_random, True, False, [("x yard", 1.2), ("peak MiB", 8)], True),
-    ("piped 1 GiB", GIB, write_random, True, False, [("x yard", 1.2)], False),
-    ("2^32+5, file", 4 * GIB, lambda path, size: write_repeated(path, b"ab", size, b"bccdd"),
-     False, False, [("peak MiB", 16)], "once"),
-    ("2^32+5, pipe", 4 * GIB, lambda path, size: write_repeated(path, b"ab", size, b"bccdd"),
-     True, False, [("peak MiB", 16)], "once"),
+     [("x yard", 1.1)], WITH_REFERENCE),
+    ("piped input", 64 * MIB, write_random, True, False, [("x yard", 1.2), ("peak MiB", 8)],
+     WITH_REFERENCE),
+    ("piped 1 GiB", GIB, write_random, True, False, [("x yard", 1.2)], WITHOUT_REFERENCE),
+    ("2^32+5, file", 4 * GIB, write_word_past_four_gibibytes, False, False, [("peak MiB", 16)],
+     ONCE),
+    ("2^32+5, pipe", 4 * GIB, write_word_past_four_gibibytes, True, False, [("peak MiB", 16)],
+     ONCE),
 ]
 
 
@@ -109,19 +120,20 @@ def main():
           f"{'reference':>10} {'speed-up':>8} {'peak MiB':>8}  targets")
     met_all = 0
     with tempfile.TemporaryDirectory() as folder:
-        for name, size, make, piped_input, piped_output, targets, with_reference in CASES:
+        for name, size, make, piped_input, piped_output, targets, how in CASES:
             path = os.path.join(folder, "input")
             make(path, size)
             size = os.path.getsize(path)
-            # Heavy output: the yardstick writes as many bytes as pair_report does.
+            # Heavy output, a run of equal bytes: the yardstick writes as many bytes as pair_report
+            # writes, n(n - 1)/2 of pieces and n - 1 line feeds.
             written = size * (size - 1) // 2 + size - 1 if piped_output else 0
             yard = ["write", str(written)] if piped_output else ["read"]
             commands = {"yardstick": [yardstick, *yard], "pair_report": [program]}
-            if with_reference is True:
+            if how == WITH_REFERENCE:
                 commands["reference"] = [reference]
             times = {key: [] for key in commands}
             peaks = []
-            for _ in range(1 if with_reference == "once" else runs):
+            for _ in range(1 if how == ONCE else runs):
                 for key, command in commands.items():
                     seconds, peak = run_once(command, path, piped_input, piped_output)
                     times[key].append(seconds)
