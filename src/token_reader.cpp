@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
@@ -15,6 +16,7 @@ namespace {
 // Room for at least this much is made before every read: few system calls, each read small
 // enough to be scanned while it is still in cache.
 constexpr std::size_t read_size = std::size_t{256} * 1024;
+constexpr std::size_t alignment = 64;
 
 } // namespace
 
@@ -25,25 +27,34 @@ token_reader::token_reader(int descriptor) noexcept : descriptor_{descriptor} {
     static_cast<void>(::fcntl(descriptor, F_SETPIPE_SZ, 1 << 20));
 }
 
-// The carried bytes move to the front of the buffer, and the buffer grows only when they leave
-// less than a read's room behind them: memory follows the longest piece, not the token.
+// The carried bytes move to just before a 64-byte boundary, where the next read lands: on some
+// processors the kernel's copy into user memory is far slower to a destination one or two bytes
+// past a cache line's start (a pipe read into buffer + 1 took 76 ms for 64 MiB against 30 ms at
+// buffer + 0 or + 64, on an AMD EPYC). The buffer grows only when they leave less than a read's
+// room behind them: memory follows the longest piece, not the token.
 bool token_reader::make_room(std::size_t carried) noexcept {
+    const std::size_t read_at = (carried + alignment - 1) / alignment * alignment;
+    // Counted from the allocation's start, which realloc keeps when it moves the bytes.
+    const std::size_t carried_from = origin_offset_ + window_end_ - carried;
+    if (capacity_ < read_at + read_size) {
+        const std::size_t grown =
+            std::max(read_at + read_size, (capacity_ + capacity_ / 2) / alignment * alignment);
+        char* const moved =
+            static_cast<char*>(std::realloc(buffer_.get(), grown + alignment + readable_slack));
+        if (moved == nullptr) {
+            return false;
+        }
+        static_cast<void>(buffer_.release());
+        buffer_.reset(moved);
+        capacity_ = grown;
+        origin_offset_ =
+            (alignment - reinterpret_cast<std::uintptr_t>(moved) % alignment) % alignment;
+    }
+    window_start_ = read_at - carried;
+    window_end_ = read_at;
     if (carried != 0) {
-        std::memmove(buffer_.get(), buffer_.get() + window_end_ - carried, carried);
+        std::memmove(origin() + window_start_, buffer_.get() + carried_from, carried);
     }
-    window_start_ = 0;
-    window_end_ = carried;
-    if (capacity_ - carried >= read_size) {
-        return true;
-    }
-    const std::size_t grown = std::max(carried + read_size, capacity_ + capacity_ / 2);
-    char* const moved = static_cast<char*>(std::realloc(buffer_.get(), grown));
-    if (moved == nullptr) {
-        return false;
-    }
-    static_cast<void>(buffer_.release());
-    buffer_.reset(moved);
-    capacity_ = grown;
     return true;
 }
 
@@ -53,7 +64,7 @@ std::variant<std::string_view, failure> token_reader::read(std::size_t carried) 
     }
     while (true) {
         const bool token_begun = window_start_ != window_end_;
-        char* const free_space = buffer_.get() + window_end_;
+        char* const free_space = origin() + window_end_;
         const ssize_t count = ::read(descriptor_, free_space, capacity_ - window_end_);
         if (count < 0) {
             if (should_retry(descriptor_, POLLIN)) {
@@ -68,10 +79,10 @@ std::variant<std::string_view, failure> token_reader::read(std::size_t carried) 
         if (!token_begun) { // the white space before the token is dropped as it arrives
             const char* const begins =
                 std::find_if_not(free_space, free_space + count, is_white_space);
-            window_start_ = static_cast<std::size_t>(begins - buffer_.get());
+            window_start_ = static_cast<std::size_t>(begins - origin());
         }
         if (window_start_ != window_end_) {
-            return std::string_view{buffer_.get() + window_start_, window_end_ - window_start_};
+            return std::string_view{origin() + window_start_, window_end_ - window_start_};
         }
         window_start_ = window_end_ = 0;
     }
