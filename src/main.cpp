@@ -17,7 +17,7 @@
 
 namespace {
 
-int report(const failure& failed) {
+int report(const failure& failed) noexcept {
     const bool has_reason = failed.error_number != 0;
     std::fprintf(stderr, "pair_report: %.*s%s%s\n", static_cast<int>(failed.what.size()),
                  failed.what.data(), has_reason ? ": " : "",
@@ -32,7 +32,9 @@ int main() {
     token_reader input{STDIN_FILENO};
     pair_scanner scanner;
     line_writer output{STDOUT_FILENO};
-    const auto write_line = [&output](std::string_view piece) { output.write_line(piece); };
+    const auto write_line = [&output](std::string_view piece) noexcept {
+        output.write_line(piece);
+    };
 
     std::optional<failure> read_failure;
     while (output.error_number() == 0) {
@@ -42,7 +44,7 @@ int main() {
             read_failure = *failed;
             break;
         }
-        const std::string_view window = std::get<std::string_view>(read);
+        const std::string_view window = *std::get_if<std::string_view>(&read);
         if (window.empty()) {
             break; // the input has ended
         }

@@ -204,9 +204,10 @@ slice_marks mark_blocks_neon(const char* bytes, std::size_t blocks, std::uint64_
 
 constexpr pair_kernel portable_kernel{"portable", mark_blocks_portable};
 
-// Chosen once, from what the processor reports.
+// Chosen once, at start-up, from what the processor reports.
 std::span<const pair_kernel> choose_kernels() {
 #if defined(__x86_64__)
+    __builtin_cpu_init(); // this runs before the constructors that would otherwise call it
     // Fastest first: dropping a prefix leaves the variants a lesser processor can run.
     static constexpr std::array all{pair_kernel{"avx512bw", mark_blocks_avx512},
                                     pair_kernel{"avx2", mark_blocks_avx2},
@@ -225,17 +226,21 @@ std::span<const pair_kernel> choose_kernels() {
 #endif
 }
 
+// At namespace scope rather than in a function: a function's static would need the C++
+// runtime's guard, and the program otherwise needs nothing of that runtime.
+const std::span<const pair_kernel> runnable = choose_kernels();
+
 } // namespace
 
 slice_marks pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
-                              white_space rule) const {
+                              white_space rule) const noexcept {
     const std::uint64_t stop = rule == white_space::ends_token ? ~std::uint64_t{0} : 0;
     // Whole blocks are those whose 65th byte is inside. A single byte after them holds no pair,
     // and only has to be looked at; a longer rest, up to 64 bytes, is copied into a block of its
     // own whose padding is neither white space nor looked at.
     const std::size_t whole_blocks = bytes.empty() ? 0 : (bytes.size() - 1) / 64;
     slice_marks found = mark_blocks(bytes.data(), whole_blocks, equal, stop);
-    if (const std::string_view rest = bytes.substr(found.end);
+    if (const std::string_view rest{bytes.data() + found.end, bytes.size() - found.end};
         found.end == 64 * whole_blocks && !rest.empty()) {
         if (rest.size() == 1) {
             found.end += stop == 0 || !is_white_space(rest.front()) ? 1 : 0;
@@ -260,14 +265,13 @@ slice_marks pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
     return found;
 }
 
-std::span<const pair_kernel> runnable_pair_kernels() {
-    static const std::span<const pair_kernel> kernels = choose_kernels();
-    return kernels;
+std::span<const pair_kernel> runnable_pair_kernels() noexcept {
+    return runnable;
 }
 
-slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule) {
-    static const pair_kernel& fastest = runnable_pair_kernels().front();
-    return fastest.mark(bytes, equal, rule);
+slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal,
+                             white_space rule) noexcept {
+    return runnable.front().mark(bytes, equal, rule);
 }
 
 slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,

@@ -33,7 +33,8 @@ struct slice_marks {
 // are equal; the bits of later pairs in the same word are 0, and later words are not touched.
 // `bytes` holds at most slice_pairs + 1 bytes, and `equal` has room for slice_pairs / 64 + 1
 // words.
-slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal, white_space rule);
+slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal,
+                             white_space rule) noexcept;
 
 // The same, one byte at a time: the plain loop that every variant is held to.
 slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
@@ -48,8 +49,8 @@ struct pair_kernel {
     slice_marks (*mark_blocks)(const char* bytes, std::size_t blocks, std::uint64_t* equal,
                                std::uint64_t stop) noexcept;
 
-    slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const;
+    slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const noexcept;
 };
 
 // Every variant this processor can run, the fastest first; the portable one is always last.
-std::span<const pair_kernel> runnable_pair_kernels();
+std::span<const pair_kernel> runnable_pair_kernels() noexcept;

@@ -6,6 +6,7 @@
 
 #include "pair_kernels.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <concepts>
@@ -39,7 +40,8 @@ class pair_scanner {
         started_ = true;
         std::array<std::uint64_t, slice_pairs / 64 + 1> equal;
         while (true) {
-            const std::string_view slice = window.substr(first, slice_pairs + 1);
+            const std::string_view slice{window.data() + first,
+                                         std::min(window.size() - first, slice_pairs + 1)};
             const slice_marks found = mark_equal_pairs(slice, equal.data(), rule_);
             const std::size_t pairs = found.end == 0 ? 0 : found.end - 1;
             report(window, first, pairs, equal.data(), found.words_with_marks, consumer);

@@ -58,7 +58,7 @@ bool token_reader::make_room(std::size_t carried) noexcept {
     return true;
 }
 
-std::variant<std::string_view, failure> token_reader::read(std::size_t carried) {
+std::variant<std::string_view, failure> token_reader::read(std::size_t carried) noexcept {
     if (!make_room(carried)) {
         return failure{"out of memory reading the token"};
     }

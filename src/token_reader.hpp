@@ -27,7 +27,7 @@ class token_reader {
     // the last `carried` bytes of the previous window, followed by everything read since; until
     // the token's first byte arrives, the white space before it is dropped. An empty window means
     // that the input has ended. What is read lands on a 64-byte boundary.
-    std::variant<std::string_view, failure> read(std::size_t carried);
+    std::variant<std::string_view, failure> read(std::size_t carried) noexcept;
 
     // The token ended `end` bytes into the last window. A seekable input gets back what was read
     // past that, so that whoever shares the descriptor next reads on from just after the token.
