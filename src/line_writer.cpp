@@ -26,11 +26,15 @@ std::size_t write_size_for(int descriptor, std::size_t largest) noexcept {
 line_writer::line_writer(int descriptor) noexcept
     : descriptor_{descriptor}, write_size_{write_size_for(descriptor, largest_write)} {}
 
-void line_writer::write_long_line(std::string_view piece) noexcept {
+char* line_writer::write_long_line(char* at, std::string_view piece) noexcept {
+    used_ = static_cast<std::size_t>(at - buffer_.data());
     if (error_number_ == 0) {
         append(piece);
         append("\n");
+    } else {
+        used_ = 0; // the lines copied since the failure are dropped
     }
+    return buffer_.data() + used_;
 }
 
 void line_writer::append(std::string_view bytes) noexcept {

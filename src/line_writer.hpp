@@ -3,61 +3,76 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 class line_writer {
   public:
     explicit line_writer(int descriptor) noexcept;
 
-    void write_line(std::string_view piece) noexcept {
-        if (const std::size_t used = used_; piece.size() <= 16 && write_size_ - used > 16) {
-            char* const line = buffer_.data() + used; // the common case
-            copy_short(line, piece);
-            line[piece.size()] = '\n';
-            used_ = used + piece.size() + 1;
-            return;
+    // What a scan hands its pieces to: it writes each piece, then a line feed, into the writer's
+    // buffer. A piece of up to 16 bytes is copied as 16 bytes whatever its length, with neither a
+    // call nor a branch on the length: so the 16 bytes from the start of every piece must be
+    // readable, as they are in every window of a token_reader.
+    class sink {
+      public:
+        void operator()(std::string_view piece) noexcept {
+            if (piece.size() <= short_piece && at_ <= short_limit_) [[likely]] {
+                std::memcpy(at_, piece.data(), short_piece);
+                at_[piece.size()] = '\n';
+                at_ += piece.size() + 1;
+                return;
+            }
+            at_ = writer_.write_long_line(at_, piece);
         }
-        write_long_line(piece);
+
+      private:
+        friend class line_writer;
+        sink(line_writer& writer, char* at, char* short_limit) noexcept
+            : writer_{writer}, at_{at}, short_limit_{short_limit} {}
+
+        line_writer& writer_;
+        char* at_;                // where the next line goes
+        const char* short_limit_; // the last place with room for a short piece's copy and its \n
+    };
+
+    // Calls `scan` with a sink and returns what it returns. The sink is a local of this call, not
+    // a member: the compiler must assume that every byte stored into the buffer may land on a
+    // member and reload it, but it can keep a local's place in the buffer in a register from one
+    // piece to the next.
+    template <std::invocable<sink&> Scan>
+    auto write_lines(Scan&& scan) noexcept(std::is_nothrow_invocable_v<Scan, sink&>) {
+        char* const buffer = buffer_.data();
+        sink lines{*this, buffer + used_, buffer + write_size_ - (short_piece + 1)};
+        const auto result = scan(lines);
+        used_ = static_cast<std::size_t>(lines.at_ - buffer);
+        return result;
     }
 
     // Writes what is buffered, waiting for the descriptor if it is non-blocking.
     void flush() noexcept;
 
-    // The errno of the first write that failed, or 0. Everything after it is dropped without being
-    // copied: the output is lost by then, and there is no point in making more of it.
+    // The errno of the first write that failed, or 0. Everything after it is dropped: the output
+    // is lost by then, and there is no point in making more of it.
     [[nodiscard]] int error_number() const noexcept { return error_number_; }
 
   private:
-    // Up to 16 bytes in fixed-size moves that overlap in the middle: no call to memcpy, whose cost
-    // (and the registers saved around it) would dominate the one- and two-byte pieces of a token
-    // dense with equal pairs.
-    static void copy_short(char* to, std::string_view piece) noexcept {
-        const char* const from = piece.data();
-        const std::size_t size = piece.size();
-        if (size >= 8) {
-            std::memcpy(to, from, 8);
-            std::memcpy(to + size - 8, from + size - 8, 8);
-        } else if (size >= 4) {
-            std::memcpy(to, from, 4);
-            std::memcpy(to + size - 4, from + size - 4, 4);
-        } else if (size > 0) {
-            to[0] = from[0];
-            to[size / 2] = from[size / 2];
-            to[size - 1] = from[size - 1];
-        }
-    }
-
-    // Kept out of line, so that the common case of the loop that writes lines stays small.
-    [[gnu::noinline]] void write_long_line(std::string_view piece) noexcept;
-    void append(std::string_view bytes) noexcept;
-
+    static constexpr std::size_t short_piece = 16;
     static constexpr std::size_t largest_write = std::size_t{32} * 1024;
+
+    // A line that is not short, or that the buffer has no room left for in one fixed-size copy:
+    // written from `at`, flushing whenever the buffer fills. Returns where the next line goes.
+    // Kept out of line, so that the loop that writes short lines stays small.
+    [[gnu::noinline]] char* write_long_line(char* at, std::string_view piece) noexcept;
+    void append(std::string_view bytes) noexcept;
 
     int descriptor_;
     int error_number_ = 0;
     std::size_t write_size_;
     std::size_t used_ = 0;
-    std::array<char, largest_write> buffer_{};
+    // Not cleared: only the bytes that lines were written to are ever written out.
+    std::array<char, largest_write> buffer_;
 };

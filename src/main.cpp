@@ -32,9 +32,6 @@ int main() {
     token_reader input{STDIN_FILENO};
     pair_scanner scanner;
     line_writer output{STDOUT_FILENO};
-    const auto write_line = [&output](std::string_view piece) noexcept {
-        output.write_line(piece);
-    };
 
     std::optional<failure> read_failure;
     while (output.error_number() == 0) {
@@ -48,7 +45,9 @@ int main() {
         if (window.empty()) {
             break; // the input has ended
         }
-        if (const std::size_t end = scanner.scan(window, write_line); end < window.size()) {
+        const std::size_t end = output.write_lines(
+            [&](line_writer::sink& lines) noexcept { return scanner.scan(window, lines); });
+        if (end < window.size()) {
             input.stop_at(end);
             break;
         }

@@ -55,39 +55,39 @@ class pair_scanner {
   private:
     // The `pairs` pairs of `window` from `first` on, whose equal ones are marked in `equal`. Where
     // they are rare and scattered, a branch on whether each word of marks has any would go wrong
-    // half the time: only the words that `words_with_marks` names are visited.
+    // half the time: only the words that `words_with_marks` names are visited. Where they are
+    // dense, a branch on whether a run is cleared would go wrong as often: the step from a mark to
+    // its piece has none.
     template <typename Consumer>
     void report(std::string_view window, std::size_t first, std::size_t pairs,
                 const std::uint64_t* equal, std::uint64_t words_with_marks, Consumer& consumer) {
         // The counters are worked on in locals: the consumer stores bytes, which the compiler
         // must otherwise assume may land on the members and so reload them after every piece.
-        // The mismatches before a pair are counted from `mismatches_start`, the pair that would
-        // start them from 0: the first not yet counted, less the mismatch carried over.
+        // Unequal pairs are counted from `counted_from`: the pair after the last equal one, less
+        // the mismatch carried over, so that the pairs between it and an equal pair are the
+        // mismatches counted since the last clearing.
         std::uint64_t run_length = run_length_;
-        std::size_t mismatches_start = first - mismatch_count_;
-        const auto count_mismatches_before = [&](std::size_t pair) {
-            const std::size_t mismatches = pair - mismatches_start;
-            if (mismatches >= 2) {
-                run_length = 0;
-            }
-            mismatches_start = pair - mismatches % 2;
-        };
+        std::size_t counted_from = first - mismatch_count_;
+        const char* const after_pair = window.data() + 1; // a piece ends just before pair + 1
         for (; words_with_marks != 0; words_with_marks &= words_with_marks - 1) {
             const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
             const std::size_t word_start = first + 64 * word;
             for (std::uint64_t bits = equal[word]; bits != 0; bits &= bits - 1) {
                 const std::size_t pair =
                     word_start + static_cast<std::size_t>(std::countr_zero(bits));
-                count_mismatches_before(pair);
-                ++run_length;
+                const std::size_t mismatches = pair - counted_from;
+                // The second mismatch clears the run: as a mask, since compilers would make a
+                // select a branch, which goes wrong as often as it goes right on dense pieces.
+                run_length = (run_length & (std::uint64_t{0} - std::uint64_t{mismatches < 2})) + 1;
+                // The next count starts after this pair, or on it to carry an odd mismatch over.
+                counted_from += mismatches | 1;
                 const auto length = static_cast<std::size_t>(run_length);
-                consumer(std::string_view{window.data() + pair + 1 - length, length});
-                ++mismatches_start; // the pair itself is equal
+                consumer(std::string_view{after_pair + pair - length, length});
             }
         }
-        count_mismatches_before(first + pairs);
-        run_length_ = run_length;
-        mismatch_count_ = first + pairs - mismatches_start;
+        const std::size_t mismatches = first + pairs - counted_from;
+        run_length_ = mismatches < 2 ? run_length : 0;
+        mismatch_count_ = mismatches % 2;
     }
 
     std::uint64_t run_length_ = 0;
