@@ -1,5 +1,6 @@
 #include "pair_kernels.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -226,9 +227,25 @@ std::span<const pair_kernel> choose_kernels() {
 #endif
 }
 
+// The fastest kernel a build may use, by name; empty for the fastest this processor runs. A
+// build capped at "avx2" or "sse2" runs as a processor without the faster tiers would, so that
+// every tier can be measured on any machine.
+#ifndef PAIR_REPORT_KERNEL_CAP
+#define PAIR_REPORT_KERNEL_CAP ""
+#endif
+constexpr std::string_view kernel_cap = PAIR_REPORT_KERNEL_CAP;
+
+const pair_kernel& fastest_allowed(std::span<const pair_kernel> kernels) {
+    const auto capped = std::find_if(kernels.begin(), kernels.end(), [](const pair_kernel& kernel) {
+        return kernel.name == kernel_cap;
+    });
+    return capped == kernels.end() ? kernels.front() : *capped;
+}
+
 // At namespace scope rather than in a function: a function's static would need the C++
 // runtime's guard, and the program otherwise needs nothing of that runtime.
 const std::span<const pair_kernel> runnable = choose_kernels();
+const pair_kernel& chosen = fastest_allowed(runnable);
 
 } // namespace
 
@@ -271,7 +288,7 @@ std::span<const pair_kernel> runnable_pair_kernels() noexcept {
 
 slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal,
                              white_space rule) noexcept {
-    return runnable.front().mark(bytes, equal, rule);
+    return chosen.mark(bytes, equal, rule);
 }
 
 slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
