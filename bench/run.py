@@ -1,20 +1,28 @@
 #!/usr/bin/env python3
-"""Times pair_report beside a yardstick and a plain reference build, on inputs made here.
+"""Times pair_report beside yardsticks and a plain reference build, on inputs made here.
 
-Usage: run.py PAIR_REPORT REFERENCE YARDSTICK [RUNS]
+Usage: run.py PAIR_REPORT REFERENCE YARDSTICK START_YARDSTICK [RUNS]
 
-Each case runs the three programs in turn, RUNS times (default 5), in the same plumbing, and
-prints the medians:
+Each case runs the programs in turn, RUNS times (default 5), in the same plumbing, and prints the
+medians:
 - the yardstick: what the machine does without pair_report. For an input, reading the same bytes
   into one reused 256 KiB buffer and touching each one; for heavy output, writing the same number
-  of bytes in 8 KiB writes into the same pipe;
+  of bytes into the same pipe or file; for one short word run many times, a small C program that
+  reads the word and writes a line, in the same shell loop;
 - pair_report's time, and that time as a multiple of the yardstick's (x yard: 1.0 is the limit
   the machine sets);
 - the reference's time, and the speed-up over it;
 - pair_report's peak resident memory (from GNU time).
-Cases marked "once" run pair_report a single time, for its memory, without the reference.
+Cases marked "once" run pair_report a single time, for its memory, without the reference. Last,
+where valgrind is installed, cachegrind counts the instructions and mispredicted branches of a
+piece on dense pieces: counts that do not drift with the machine's load. (valgrind runs no
+AVX-512, so there the AVX2 kernel runs.)
+
+Build with -DPAIR_REPORT_KERNEL_CAP=avx2 (or sse2) to run the table as such a processor would.
 """
 import os
+import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -24,12 +32,16 @@ import time
 KIB = 1 << 10
 MIB = 1 << 20
 GIB = 1 << 30
+STARTS = 500  # runs of the one-word case, in one shell loop
 
 
-def random_printable(size):
-    """Bytes 0x21 to 0x7E: printable, never white space, so the whole input is one token."""
-    table = bytes(0x21 + byte % 94 for byte in range(256))
+def translated(size, alphabet):
+    """Random bytes drawn from `alphabet` (never white space, so the whole input is one token)."""
+    table = bytes(alphabet[byte % len(alphabet)] for byte in range(256))
     return os.urandom(size).translate(table)
+
+
+PRINTABLE = bytes(range(0x21, 0x7F))
 
 
 def write_repeated(path, unit, size, tail=b""):
@@ -41,11 +53,13 @@ def write_repeated(path, unit, size, tail=b""):
         file.write(block[:size % MIB] + tail)
 
 
-def write_random(path, size):
-    with open(path, "wb") as file:
-        for _ in range(size // (64 * MIB)):
-            file.write(random_printable(64 * MIB))
-        file.write(random_printable(size % (64 * MIB)))
+def random_of(alphabet):
+    def write(path, size):
+        with open(path, "wb") as file:
+            for _ in range(size // (64 * MIB)):
+                file.write(translated(64 * MIB, alphabet))
+            file.write(translated(size % (64 * MIB), alphabet))
+    return write
 
 
 def write_word_past_four_gibibytes(path, size):
@@ -53,44 +67,62 @@ def write_word_past_four_gibibytes(path, size):
     write_repeated(path, b"ab", size, b"bccdd")
 
 
+def write_word(path, size):
+    with open(path, "wb") as file:
+        file.write(b"bookkeeper\n")
+
+
 # How a case runs: alternately with the reference and the yardstick, with the yardstick alone, or
 # once with the yardstick, for pair_report's memory.
 WITH_REFERENCE, WITHOUT_REFERENCE, ONCE = "with reference", "without reference", "once"
+# Where the input comes from and the output goes.
+FILE, PIPE, NOWHERE, LOOP = "file", "pipe", "nowhere", "shell loop"
 
-# name, input size, input maker, piped input, piped output, targets, how it runs.
+# name, input size, input maker, input from, output to, targets, how it runs.
 # Targets: ("x yard", most), ("speed-up", least), ("peak MiB", most).
 CASES = [
-    ("scan-bound", 128 * MIB, lambda path, size: write_repeated(path, b"ab", size), False, False,
+    ("scan-bound", 128 * MIB, lambda path, size: write_repeated(path, b"ab", size), FILE, NOWHERE,
      [("x yard", 1.2)], WITH_REFERENCE),
-    ("typical", 64 * MIB, write_random, False, False, [("x yard", 1.5), ("peak MiB", 8)],
+    ("typical", 64 * MIB, random_of(PRINTABLE), FILE, NOWHERE, [("x yard", 1.4), ("peak MiB", 8)],
      WITH_REFERENCE),
-    ("short pieces", 16 * MIB, lambda path, size: write_repeated(path, b"aabb", size), False,
-     False, [("speed-up", 14.0)], WITH_REFERENCE),
-    ("heavy output", 40000, lambda path, size: write_repeated(path, b"a", size), False, True,
+    ("dense pieces", 64 * MIB, random_of(b"ACGT"), FILE, NOWHERE, [("x yard", 5.0)],
+     WITH_REFERENCE),
+    ("short pieces", 16 * MIB, lambda path, size: write_repeated(path, b"aabb", size), FILE,
+     NOWHERE, [("x yard", 5.0)], WITH_REFERENCE),
+    ("output, pipe", 40000, lambda path, size: write_repeated(path, b"a", size), FILE, PIPE,
      [("x yard", 1.1)], WITH_REFERENCE),
-    ("piped input", 64 * MIB, write_random, True, False, [("x yard", 1.2), ("peak MiB", 8)],
-     WITH_REFERENCE),
-    ("piped 1 GiB", GIB, write_random, True, False, [("x yard", 1.2)], WITHOUT_REFERENCE),
-    ("2^32+5, file", 4 * GIB, write_word_past_four_gibibytes, False, False, [("peak MiB", 16)],
+    ("output, file", 40000, lambda path, size: write_repeated(path, b"a", size), FILE, FILE,
+     [("x yard", 1.2)], WITHOUT_REFERENCE),
+    ("piped input", 64 * MIB, random_of(PRINTABLE), PIPE, NOWHERE,
+     [("x yard", 1.2), ("peak MiB", 8)], WITH_REFERENCE),
+    ("piped 1 GiB", GIB, random_of(PRINTABLE), PIPE, NOWHERE, [("x yard", 1.2)],
+     WITHOUT_REFERENCE),
+    ("one word", 11, write_word, LOOP, NOWHERE, [("x yard", 1.2)], WITHOUT_REFERENCE),
+    ("2^32+5, file", 4 * GIB, write_word_past_four_gibibytes, FILE, NOWHERE, [("peak MiB", 16)],
      ONCE),
-    ("2^32+5, pipe", 4 * GIB, write_word_past_four_gibibytes, True, False, [("peak MiB", 16)],
+    ("2^32+5, pipe", 4 * GIB, write_word_past_four_gibibytes, PIPE, NOWHERE, [("peak MiB", 16)],
      ONCE),
 ]
 
 
-def run_once(command, path, piped_input, piped_output):
+def run_once(command, path, source, sink, output_path):
     """Runs `command` on the input at `path`; returns (seconds, peak resident KiB)."""
     # GNU time reports the peak of the program alone; the rusage of a child forked from this
     # script would start from the script's own peak.
     peak_file = path + ".peak"
-    with open(path, "rb") as source:
-        producer = subprocess.Popen(["cat", path], stdout=subprocess.PIPE) if piped_input else None
+    if source == LOOP:  # the whole loop is timed; the peak is the largest of any process in it
+        command = ["sh", "-c", f'i=0; while [ $i -lt {STARTS} ]; do "$@" < "{path}" > /dev/null; '
+                   'i=$((i + 1)); done', "sh", *command]
+    timed = ["/usr/bin/time", "-f", "%M", "-o", peak_file, *command]
+    with open(path, "rb") as source_file, open(output_path, "wb") as output_file:
+        producer = subprocess.Popen(["cat", path], stdout=subprocess.PIPE) if source == PIPE else None
         consumer = (subprocess.Popen(["cat"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
-                    if piped_output else None)
+                    if sink == PIPE else None)
         start = time.perf_counter()
-        process = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak_file, *command],
-                                   stdin=producer.stdout if producer else source,
-                                   stdout=consumer.stdin if consumer else subprocess.DEVNULL)
+        process = subprocess.Popen(
+            timed, stdin=producer.stdout if producer else source_file,
+            stdout=consumer.stdin if consumer else output_file if sink == FILE
+            else subprocess.DEVNULL)
         for pipe in (producer and producer.stdout, consumer and consumer.stdin):
             if pipe:
                 pipe.close()
@@ -101,41 +133,88 @@ def run_once(command, path, piped_input, piped_output):
         if producer:
             producer.wait()
     if status != 0:
-        sys.exit(f"{command[0]} failed with status {status}")
+        sys.exit(f"{command[-1] if source == LOOP else command[0]} failed with status {status}")
     with open(peak_file) as peak:
         return elapsed, int(peak.read())
 
 
-def shown_size(size):
+def shown_size(size, source):
+    if source == LOOP:
+        return f"{STARTS}x"
     for unit, name in ((GIB, "Gi"), (MIB, "Mi"), (KIB, "Ki")):
         if size >= unit:
             return f"{size / unit:.0f}{name}" if size % unit == 0 else f"{size / unit:.1f}{name}"
     return str(size)
 
 
+def verdict(figure, value, bound):
+    held = value >= bound if figure == "speed-up" else value <= bound
+    relation = ">=" if figure == "speed-up" else "<="
+    return held, f"{figure} {relation} {bound:g}{'' if held else ' MISSED'}"
+
+
+def yardstick_for(yardstick, start_yardstick, size, source, sink):
+    if source == LOOP:
+        return [start_yardstick]
+    if sink == NOWHERE:
+        return [yardstick, "read"]
+    # A run of n equal bytes: n(n - 1)/2 bytes of pieces and n - 1 line feeds, written in the
+    # sizes pair_report writes into a pipe and into a file.
+    written = size * (size - 1) // 2 + size - 1
+    return [yardstick, "write", str(written), str(8 * KIB if sink == PIPE else 32 * KIB)]
+
+
+def cachegrind_counts(program, folder):
+    """Instructions and mispredicted branches a piece, on 4 MiB of random A, C, G and T."""
+    if shutil.which("valgrind") is None:
+        print("cachegrind: valgrind is not installed")
+        return 0
+    path = os.path.join(folder, "dense")
+    random_of(b"ACGT")(path, 4 * MIB)
+    with open(path, "rb") as source:
+        run = subprocess.run(["valgrind", "--tool=cachegrind", "--cache-sim=no", "--branch-sim=yes",
+                              "--cachegrind-out-file=/dev/null", program],
+                             stdin=source, capture_output=True, check=True)
+    pieces = run.stdout.count(b"\n")
+
+    def count(label):
+        return int(re.search(rf"{label}:\s+([\d,]+)", run.stderr.decode()).group(1).replace(",", ""))
+
+    per_piece = {"instructions": count("I +refs") / pieces,
+                 "mispredicted": count("Mispredicts") / pieces}
+    met = 0
+    verdicts = []
+    for figure, bound in (("instructions", 20), ("mispredicted", 0.1)):
+        held, text = verdict(figure, per_piece[figure], bound)
+        met += held
+        verdicts.append(text)
+    print(f"dense pieces, 4 MiB, by cachegrind, a piece: {per_piece['instructions']:.1f} "
+          f"instructions, {per_piece['mispredicted']:.3f} mispredicted branches  "
+          f"{', '.join(verdicts)}")
+    return met
+
+
 def main():
-    program, reference, yardstick = sys.argv[1:4]
-    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
+    program, reference, yardstick, start_yardstick = sys.argv[1:5]
+    runs = int(sys.argv[5]) if len(sys.argv) > 5 else 5
     print(f"{'case':<13} {'input':>6} {'yardstick':>10} {'pair_report':>11} {'x yard':>7} "
           f"{'reference':>10} {'speed-up':>8} {'peak MiB':>8}  targets")
     met_all = 0
     with tempfile.TemporaryDirectory() as folder:
-        for name, size, make, piped_input, piped_output, targets, how in CASES:
+        output_path = os.path.join(folder, "output")
+        for name, size, make, source, sink, targets, how in CASES:
             path = os.path.join(folder, "input")
             make(path, size)
             size = os.path.getsize(path)
-            # Heavy output, a run of equal bytes: the yardstick writes as many bytes as pair_report
-            # writes, n(n - 1)/2 of pieces and n - 1 line feeds.
-            written = size * (size - 1) // 2 + size - 1 if piped_output else 0
-            yard = ["write", str(written)] if piped_output else ["read"]
-            commands = {"yardstick": [yardstick, *yard], "pair_report": [program]}
+            commands = {"yardstick": yardstick_for(yardstick, start_yardstick, size, source, sink),
+                        "pair_report": [program]}
             if how == WITH_REFERENCE:
                 commands["reference"] = [reference]
             times = {key: [] for key in commands}
             peaks = []
             for _ in range(1 if how == ONCE else runs):
                 for key, command in commands.items():
-                    seconds, peak = run_once(command, path, piped_input, piped_output)
+                    seconds, peak = run_once(command, path, source, sink, output_path)
                     times[key].append(seconds)
                     if key == "pair_report":
                         peaks.append(peak)
@@ -147,18 +226,17 @@ def main():
                 figures["speed-up"] = median["reference"] / median["pair_report"]
             verdicts = []
             for figure, bound in targets:
-                held = (figures[figure] >= bound if figure == "speed-up"
-                        else figures[figure] <= bound)
-                verdicts.append(f"{figure} {'>=' if figure == 'speed-up' else '<='} {bound:g}"
-                                f"{'' if held else ' MISSED'}")
+                held, text = verdict(figure, figures[figure], bound)
                 met_all += held
+                verdicts.append(text)
             reference_shown = (f"{median['reference'] * 1000:>8.1f}ms {figures['speed-up']:>7.1f}x"
                                if "reference" in median else f"{'-':>10} {'-':>8}")
-            print(f"{name:<13} {shown_size(size):>6} {median['yardstick'] * 1000:>8.1f}ms "
+            print(f"{name:<13} {shown_size(size, source):>6} {median['yardstick'] * 1000:>8.1f}ms "
                   f"{median['pair_report'] * 1000:>9.1f}ms {figures['x yard']:>6.2f}x "
                   f"{reference_shown} {figures['peak MiB']:>8.1f}  {', '.join(verdicts)}",
                   flush=True)
-    total = sum(len(case[5]) for case in CASES)
+        met_all += cachegrind_counts(program, folder)
+    total = sum(len(case[5]) for case in CASES) + 2
     print(f"{met_all} of {total} targets met")
 
 

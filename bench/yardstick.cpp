@@ -1,7 +1,8 @@
 // What the machine does without pair_report, for the benchmark to hold it to: `yardstick read`
 // reads standard input to its end into one reused 256 KiB buffer and touches every byte, through
-// a pipe enlarged as pair_report enlarges it; `yardstick write N` writes N bytes to standard
-// output in 8 KiB writes.
+// a pipe enlarged as pair_report enlarges it; `yardstick write N CHUNK` writes N bytes to standard
+// output in writes of CHUNK bytes (at most 32 KiB).
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -29,12 +30,12 @@ int read_everything() {
     return touched == 1 ? EXIT_FAILURE : EXIT_SUCCESS;
 }
 
-int write_bytes(std::uint64_t size) {
-    std::array<char, std::size_t{8} * 1024> buffer{};
+int write_bytes(std::uint64_t size, std::size_t chunk_size) {
+    std::array<char, std::size_t{32} * 1024> buffer{};
     buffer.fill('a');
+    chunk_size = std::min(chunk_size, buffer.size());
     while (size != 0) {
-        const std::size_t chunk =
-            size < buffer.size() ? static_cast<std::size_t>(size) : buffer.size();
+        const std::size_t chunk = size < chunk_size ? static_cast<std::size_t>(size) : chunk_size;
         const ssize_t written = ::write(STDOUT_FILENO, buffer.data(), chunk);
         if (written < 0) {
             return EXIT_FAILURE;
@@ -50,8 +51,9 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::string_view{argv[1]} == "read") {
         return read_everything();
     }
-    if (argc == 3 && std::string_view{argv[1]} == "write") {
-        return write_bytes(std::strtoull(argv[2], nullptr, 10));
+    if (argc == 4 && std::string_view{argv[1]} == "write") {
+        return write_bytes(std::strtoull(argv[2], nullptr, 10),
+                           std::strtoull(argv[3], nullptr, 10));
     }
     return EXIT_FAILURE;
 }

@@ -14,27 +14,27 @@ namespace {
 // and 64 KiB 740 ms, since small writes keep the reader working beside this process on bytes
 // still in cache. Into a file, 32 KiB took 195 ms against 244 ms for 64 KiB and 268 ms for 8 KiB:
 // large enough for few system calls, small enough to stay in the first-level cache.
-std::size_t write_size_for(int descriptor, std::size_t largest) noexcept {
+std::size_t write_size_for(int descriptor) noexcept {
     struct stat status {};
     const bool is_pipe =
         ::fstat(descriptor, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
-    return is_pipe ? std::size_t{8} * 1024 : largest;
+    return is_pipe ? line_writer::pipe_write_size : line_writer::file_write_size;
 }
 
 } // namespace
 
 line_writer::line_writer(int descriptor) noexcept
-    : descriptor_{descriptor}, write_size_{write_size_for(descriptor, largest_write)} {}
+    : descriptor_{descriptor}, write_size_{write_size_for(descriptor)} {}
 
 char* line_writer::write_long_line(char* at, std::string_view piece) noexcept {
-    used_ = static_cast<std::size_t>(at - buffer_.data());
+    used_ = static_cast<std::size_t>(at - in_use());
     if (error_number_ == 0) {
         append(piece);
         append("\n");
     } else {
         used_ = 0; // the lines copied since the failure are dropped
     }
-    return buffer_.data() + used_;
+    return in_use() + used_;
 }
 
 void line_writer::append(std::string_view bytes) noexcept {
@@ -43,14 +43,14 @@ void line_writer::append(std::string_view bytes) noexcept {
             flush();
         }
         const std::size_t taken = std::min(bytes.size(), write_size_ - used_);
-        std::memcpy(buffer_.data() + used_, bytes.data(), taken);
+        std::memcpy(in_use() + used_, bytes.data(), taken);
         used_ += taken;
         bytes.remove_prefix(taken);
     }
 }
 
 void line_writer::flush() noexcept {
-    std::string_view pending{buffer_.data(), used_};
+    std::string_view pending{in_use(), used_};
     used_ = 0;
     while (!pending.empty() && error_number_ == 0) {
         const ssize_t written = ::write(descriptor_, pending.data(), pending.size());

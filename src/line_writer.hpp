@@ -45,7 +45,7 @@ class line_writer {
     // piece to the next.
     template <std::invocable<sink&> Scan>
     auto write_lines(Scan&& scan) noexcept(std::is_nothrow_invocable_v<Scan, sink&>) {
-        char* const buffer = buffer_.data();
+        char* const buffer = in_use();
         sink lines{*this, buffer + used_, buffer + write_size_ - (short_piece + 1)};
         const auto result = scan(lines);
         used_ = static_cast<std::size_t>(lines.at_ - buffer);
@@ -59,20 +59,26 @@ class line_writer {
     // is lost by then, and there is no point in making more of it.
     [[nodiscard]] int error_number() const noexcept { return error_number_; }
 
+    // How much is written at a time into a pipe or a socket, and into anything else.
+    static constexpr std::size_t pipe_write_size = std::size_t{8} * 1024;
+    static constexpr std::size_t file_write_size = std::size_t{32} * 1024;
+
   private:
     static constexpr std::size_t short_piece = 16;
-    static constexpr std::size_t largest_write = std::size_t{32} * 1024;
 
     // A line that is not short, or that the buffer has no room left for in one fixed-size copy:
     // written from `at`, flushing whenever the buffer fills. Returns where the next line goes.
     // Kept out of line, so that the loop that writes short lines stays small.
     [[gnu::noinline]] char* write_long_line(char* at, std::string_view piece) noexcept;
     void append(std::string_view bytes) noexcept;
+    // The part of the buffer in use: its last write_size_ bytes, so that a line written past the
+    // end of the part in use would be written past the object, where the sanitizers see it.
+    [[nodiscard]] char* in_use() noexcept { return buffer_.data() + buffer_.size() - write_size_; }
 
     int descriptor_;
     int error_number_ = 0;
     std::size_t write_size_;
     std::size_t used_ = 0;
     // Not cleared: only the bytes that lines were written to are ever written out.
-    std::array<char, largest_write> buffer_;
+    std::array<char, file_write_size> buffer_;
 };

@@ -1,4 +1,5 @@
 // The program as a user runs it: a real process, real descriptors, exact bytes out.
+#include "line_writer.hpp"
 #include "model.hpp"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ std::vector<std::string> words_of(std::string_view text) {
 // on past the input fails.
 enum class source { file, pipe, pipe_left_open, directory, closed, socket_reset };
 // slow_pipe: a pipe whose reader takes its time over what it reads.
-enum class sink { file, full_device, pipe_closed_by_reader, closed, slow_pipe };
+enum class sink { file, full_device, pipe_closed_by_reader, closed, pipe, slow_pipe };
 
 struct run {
     std::string input{};
@@ -102,12 +103,14 @@ void write_slowly(int descriptor, std::string_view bytes, std::size_t bytes_per_
     }
 }
 
-std::string read_slowly(int descriptor) {
+std::string read_pipe(int descriptor, bool slowly) {
     std::string bytes;
     char chunk[4096];
     for (ssize_t count; (count = ::read(descriptor, chunk, sizeof chunk)) > 0;) {
         bytes.append(chunk, static_cast<std::size_t>(count));
-        pause_briefly();
+        if (slowly) {
+            pause_briefly();
+        }
     }
     ::close(descriptor);
     return bytes;
@@ -144,7 +147,8 @@ outcome execute(const run& how) {
             make_non_blocking(input);
         }
     }
-    if (how.to == sink::pipe_closed_by_reader || how.to == sink::slow_pipe) {
+    const bool piped_out = how.to == sink::pipe || how.to == sink::slow_pipe;
+    if (how.to == sink::pipe_closed_by_reader || piped_out) {
         EXPECT_EQ(::pipe(output_pipe), 0);
         if (how.to == sink::pipe_closed_by_reader) {
             ::close(output_pipe[0]);
@@ -168,9 +172,10 @@ outcome execute(const run& how) {
             ::dup2(::open("/dev/full", O_WRONLY), 1);
             break;
         case sink::pipe_closed_by_reader:
+        case sink::pipe:
         case sink::slow_pipe:
             ::dup2(output_pipe[1], 1);
-            if (how.to == sink::slow_pipe) {
+            if (how.to != sink::pipe_closed_by_reader) {
                 ::close(output_pipe[0]);
             }
             break;
@@ -209,7 +214,7 @@ outcome execute(const run& how) {
             ::close(input_pipe[1]);
         }
     }
-    std::string written = how.to == sink::slow_pipe ? read_slowly(output_pipe[0]) : "";
+    std::string written = piped_out ? read_pipe(output_pipe[0], how.to == sink::slow_pipe) : "";
     int status = 0;
     rusage usage{};
     ::wait4(child, &status, 0, &usage);
@@ -383,6 +388,66 @@ TEST(Program, AnswersExactlyHoweverSlowlyTheBytesMove) {
         EXPECT_EQ(result.output, lines_of(word)) << name;
         EXPECT_EQ(result.diagnostics, "") << name;
         EXPECT_EQ(result.status, 0) << name;
+    }
+}
+
+// A word whose lines put a piece of `length` bytes at each place from `most_room` bytes before
+// the end of an output buffer of `write_size` bytes to its end, in turn. It is made of stretches
+// of one letter, each after a '-': the two unequal pairs around a '-' clear the run, so a stretch
+// of n letters yields the lines of 1 to n - 1 letters, (n - 1)(n + 2) / 2 bytes in all.
+std::string word_with_pieces_at_buffer_ends(std::size_t length, std::size_t write_size,
+                                            std::size_t most_room) {
+    const auto bytes_of_stretch = [](std::size_t letters) {
+        return (letters - 1) * (letters + 2) / 2;
+    };
+    std::string word;
+    std::size_t written = 0;
+    const auto stretch = [&](std::size_t letters) {
+        word.append(1, '-').append(letters, static_cast<char>('a' + word.size() % 26));
+        written += bytes_of_stretch(letters);
+    };
+    for (std::size_t room = 0; room <= most_room; ++room) {
+        // The stretch of length + 1 letters ends with the piece, after bytes_of_stretch(length)
+        // bytes of shorter ones. What comes before it is filled with large stretches, then with
+        // stretches of 3 and of 2 letters (5 and 2 bytes), so that the piece lands `room` bytes
+        // before the end of a buffer.
+        const std::size_t before_piece = written + bytes_of_stretch(length) + 4;
+        std::size_t gap = (before_piece + room) / write_size * write_size + write_size - room -
+                          bytes_of_stretch(length) - written;
+        while (gap > 64) {
+            std::size_t letters = 3;
+            while (letters < 250 && bytes_of_stretch(letters + 1) + 4 <= gap) {
+                ++letters;
+            }
+            stretch(letters);
+            gap -= bytes_of_stretch(letters);
+        }
+        if (gap % 2 != 0) {
+            stretch(3);
+            gap -= 5;
+        }
+        for (; gap != 0; gap -= 2) {
+            stretch(2);
+        }
+        stretch(length + 1);
+    }
+    EXPECT_EQ(lines_of(word).size(), written); // the arithmetic above holds
+    return word;
+}
+
+TEST(Program, PiecesOfEveryLengthLandSafelyAtEveryPlaceBeforeABufferEnds) {
+    // Short pieces are copied in fixed-size moves, which must never write past the buffer,
+    // whose size differs for a file and a pipe. The word is read whole in one read, so that
+    // nothing but a full buffer is written out before the end.
+    for (const auto& [to, write_size] : {std::pair{sink::file, line_writer::file_write_size},
+                                         std::pair{sink::pipe, line_writer::pipe_write_size}}) {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            const std::string word = word_with_pieces_at_buffer_ends(length, write_size, 48);
+            const outcome result = execute({.input = word + "\n", .to = to});
+            // Not ASSERT_EQ: a failure would print megabytes of lines.
+            ASSERT_TRUE(result.output == lines_of(word)) << "length " << length;
+            EXPECT_EQ(result.status, 0) << result.diagnostics;
+        }
     }
 }
 
