@@ -63,11 +63,12 @@ class pair_scanner {
                 const std::uint64_t* equal, std::uint64_t words_with_marks, Consumer& consumer) {
         // The counters are worked on in locals: the consumer stores bytes, which the compiler
         // must otherwise assume may land on the members and so reload them after every piece.
-        // Unequal pairs are counted from `counted_from`: the pair after the last equal one, less
-        // the mismatch carried over, so that the pairs between it and an equal pair are the
-        // mismatches counted since the last clearing.
+        // Added to an equal pair's index, `mismatch_offset` gives the mismatches counted since
+        // the last clearing: the unequal pairs since the last equal one, and the one carried
+        // over. (It is the negative of the pair where that count starts: an addition is one
+        // instruction fewer a piece than a subtraction that must keep the pair's index.)
         std::uint64_t run_length = run_length_;
-        std::size_t counted_from = first - mismatch_count_;
+        std::size_t mismatch_offset = mismatch_count_ - first;
         const char* const after_pair = window.data() + 1; // a piece ends just before pair + 1
         for (; words_with_marks != 0; words_with_marks &= words_with_marks - 1) {
             const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
@@ -75,17 +76,17 @@ class pair_scanner {
             for (std::uint64_t bits = equal[word]; bits != 0; bits &= bits - 1) {
                 const std::size_t pair =
                     word_start + static_cast<std::size_t>(std::countr_zero(bits));
-                const std::size_t mismatches = pair - counted_from;
+                const std::size_t mismatches = pair + mismatch_offset;
                 // The second mismatch clears the run: as a mask, since compilers would make a
                 // select a branch, which goes wrong as often as it goes right on dense pieces.
                 run_length = (run_length & (std::uint64_t{0} - std::uint64_t{mismatches < 2})) + 1;
                 // The next count starts after this pair, or on it to carry an odd mismatch over.
-                counted_from += mismatches | 1;
+                mismatch_offset -= mismatches | 1;
                 const auto length = static_cast<std::size_t>(run_length);
                 consumer(std::string_view{after_pair + pair - length, length});
             }
         }
-        const std::size_t mismatches = first + pairs - counted_from;
+        const std::size_t mismatches = first + pairs + mismatch_offset;
         run_length_ = mismatches < 2 ? run_length : 0;
         mismatch_count_ = mismatches % 2;
     }
