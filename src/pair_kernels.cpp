@@ -13,10 +13,12 @@
 
 namespace {
 
-// What one block of 64 pairs holds: bit i of `same` for pair i, bit i of `white` for byte i.
+// What one block of 64 pairs holds: bit i of `same` for pair i, and `any_white`, not 0 when any
+// of its 64 bytes is white space. Where the white space is matters once a token, at its end, so
+// the variants only say whether there is any: one reduction instead of a mask.
 struct block_masks {
     std::uint64_t same;
-    std::uint64_t white;
+    std::uint64_t any_white;
 };
 
 // The loop every variant shares: each block's equal pairs stored, stopping after the first block
@@ -31,8 +33,10 @@ template <block_masks (*make_masks)(const char*) noexcept>
         const block_masks masks = make_masks(bytes + 64 * block);
         equal[block] = masks.same;
         words_with_marks |= std::uint64_t{masks.same != 0} << block;
-        if (const std::uint64_t stops = masks.white & stop; stops != 0) {
-            return {64 * block + static_cast<std::size_t>(std::countr_zero(stops)),
+        if ((masks.any_white & stop) != 0) {
+            const char* const first = bytes + 64 * block;
+            return {64 * block + static_cast<std::size_t>(
+                                     std::find_if(first, first + 64, is_white_space) - first),
                     words_with_marks};
         }
     }
@@ -82,7 +86,7 @@ block_masks portable_masks(const char* block) noexcept {
         const std::uint64_t bytes = load_word(left);
         const std::size_t shift = 8 * word;
         masks.same |= gather_high_bits(zero_bytes(bytes ^ load_word(left + 1))) << shift;
-        masks.white |= gather_high_bits(white_space_bytes(bytes)) << shift;
+        masks.any_white |= white_space_bytes(bytes);
     }
     return masks;
 }
@@ -101,18 +105,20 @@ std::uint64_t bits_of_16(__m128i bytes) noexcept {
 
 block_masks sse2_masks(const char* block) noexcept {
     block_masks masks{0, 0};
+    __m128i white = _mm_setzero_si128();
     for (std::size_t part = 0; part < 4; ++part) {
         const char* const left = block + 16 * part;
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 1));
-        // \t to \r are 9 to 13: after subtracting 9 they are the bytes whose unsigned value is
-        // <= 4.
-        const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab);
+        // \t to \r are 9 to 13: after adding 0x80 - 9 they are the bytes whose signed value is
+        // below -128 + 5, which one signed compare finds.
+        const __m128i shifted = _mm_add_epi8(bytes, _mm_set1_epi8(0x80 - '\t'));
+        const __m128i control = _mm_cmplt_epi8(shifted, _mm_set1_epi8(-128 + 5));
         const __m128i space = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
         masks.same |= bits_of_16(_mm_cmpeq_epi8(bytes, next)) << (16 * part);
-        masks.white |= bits_of_16(_mm_or_si128(control, space)) << (16 * part);
+        white = _mm_or_si128(white, _mm_or_si128(control, space));
     }
+    masks.any_white = bits_of_16(white);
     return masks;
 }
 
@@ -133,15 +139,16 @@ slice_marks mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_
         _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
                          ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
     block_masks masks{0, 0};
+    __m256i white = _mm256_setzero_si256();
     for (std::size_t half = 0; half < 2; ++half) {
         const char* const left = block + 32 * half;
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
         const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left + 1));
-        const __m256i white =
-            _mm256_cmpeq_epi8(bytes, _mm256_shuffle_epi8(white_by_low_bits, bytes));
+        white = _mm256_or_si256(
+            white, _mm256_cmpeq_epi8(bytes, _mm256_shuffle_epi8(white_by_low_bits, bytes)));
         masks.same |= bits_of_32(_mm256_cmpeq_epi8(bytes, next)) << (32 * half);
-        masks.white |= bits_of_32(white) << (32 * half);
     }
+    masks.any_white = bits_of_32(white);
     return masks;
 }
 
@@ -184,16 +191,16 @@ std::uint64_t bits_of_64(const std::array<uint8x16_t, 4>& lanes) noexcept {
 
 block_masks neon_masks(const char* block) noexcept {
     std::array<uint8x16_t, 4> same{};
-    std::array<uint8x16_t, 4> white{};
+    uint8x16_t white = vdupq_n_u8(0);
     for (std::size_t part = 0; part < 4; ++part) {
         const auto* const left = reinterpret_cast<const std::uint8_t*>(block + 16 * part);
         const uint8x16_t bytes = vld1q_u8(left);
         same[part] = vceqq_u8(bytes, vld1q_u8(left + 1));
         // \t to \r are 9 to 13: after subtracting 9 they are the bytes whose value is <= 4.
         const uint8x16_t control = vcleq_u8(vsubq_u8(bytes, vdupq_n_u8('\t')), vdupq_n_u8(4));
-        white[part] = vorrq_u8(control, vceqq_u8(bytes, vdupq_n_u8(' ')));
+        white = vorrq_u8(white, vorrq_u8(control, vceqq_u8(bytes, vdupq_n_u8(' '))));
     }
-    return {bits_of_64(same), bits_of_64(white)};
+    return {bits_of_64(same), vmaxvq_u8(white)};
 }
 
 slice_marks mark_blocks_neon(const char* bytes, std::size_t blocks, std::uint64_t* equal,
