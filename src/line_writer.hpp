@@ -62,10 +62,10 @@ class line_writer {
     // How much is written at a time into a pipe or a socket, and into anything else.
     static constexpr std::size_t pipe_write_size = std::size_t{8} * 1024;
     static constexpr std::size_t file_write_size = std::size_t{32} * 1024;
-
-  private:
+    // The longest piece copied in one fixed-size move, and so the bytes read from every piece.
     static constexpr std::size_t short_piece = 16;
 
+  private:
     // A line that is not short, or that the buffer has no room left for in one fixed-size copy:
     // written from `at`, flushing whenever the buffer fills. Returns where the next line goes.
     // Kept out of line, so that the loop that writes short lines stays small.

@@ -17,6 +17,10 @@
 
 namespace {
 
+// The writer reads a fixed number of bytes from the start of every piece, whatever its length;
+// the reader leaves at least that many readable after each of its windows.
+static_assert(token_reader::readable_slack >= line_writer::short_piece);
+
 int report(const failure& failed) noexcept {
     const bool has_reason = failed.error_number != 0;
     std::fprintf(stderr, "pair_report: %.*s%s%s\n", static_cast<int>(failed.what.size()),
