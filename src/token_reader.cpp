@@ -18,6 +18,10 @@ namespace {
 constexpr std::size_t read_size = std::size_t{256} * 1024;
 constexpr std::size_t alignment = 64;
 
+constexpr std::size_t round_up_to_alignment(std::size_t size) noexcept {
+    return (size + alignment - 1) / alignment * alignment;
+}
+
 } // namespace
 
 token_reader::token_reader(int descriptor) noexcept : descriptor_{descriptor} {
@@ -33,7 +37,7 @@ token_reader::token_reader(int descriptor) noexcept : descriptor_{descriptor} {
 // buffer + 0 or + 64, on an AMD EPYC). The buffer grows only when they leave less than a read's
 // room behind them: memory follows the longest piece, not the token.
 bool token_reader::make_room(std::size_t carried) noexcept {
-    const std::size_t read_at = (carried + alignment - 1) / alignment * alignment;
+    const std::size_t read_at = round_up_to_alignment(carried);
     // Counted from the allocation's start, which realloc keeps when it moves the bytes.
     const std::size_t carried_from = origin_offset_ + window_end_ - carried;
     if (capacity_ < read_at + read_size) {
@@ -47,8 +51,8 @@ bool token_reader::make_room(std::size_t carried) noexcept {
         static_cast<void>(buffer_.release());
         buffer_.reset(moved);
         capacity_ = grown;
-        origin_offset_ =
-            (alignment - reinterpret_cast<std::uintptr_t>(moved) % alignment) % alignment;
+        const auto address = reinterpret_cast<std::uintptr_t>(moved);
+        origin_offset_ = round_up_to_alignment(address) - address;
     }
     window_start_ = read_at - carried;
     window_end_ = read_at;
