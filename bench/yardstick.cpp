@@ -1,7 +1,8 @@
 // What the machine does without pair_report, for the benchmark to hold it to: `yardstick read`
 // reads standard input to its end into one reused 256 KiB buffer and touches every byte, through
 // a pipe enlarged as pair_report enlarges it; `yardstick write N CHUNK` writes N bytes to standard
-// output in writes of CHUNK bytes (at most 32 KiB).
+// output in writes of CHUNK bytes (at most 32 KiB); `yardstick read-write N CHUNK` does both, one
+// after the other: all that a run with heavy output must do besides making its lines.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -14,7 +15,7 @@
 
 namespace {
 
-int read_everything() {
+bool read_everything() {
     static_cast<void>(::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20));
     alignas(64) std::array<char, std::size_t{256} * 1024> buffer{};
     std::uint64_t touched = 0;
@@ -26,11 +27,11 @@ int read_everything() {
             touched ^= word;
         }
     }
-    // Used, so that the loop that touches the bytes is not left out; never true in practice.
-    return touched == 1 ? EXIT_FAILURE : EXIT_SUCCESS;
+    // Used, so that the loop that touches the bytes is not left out; never false in practice.
+    return touched != 1;
 }
 
-int write_bytes(std::uint64_t size, std::size_t chunk_size) {
+bool write_bytes(std::uint64_t size, std::size_t chunk_size) {
     alignas(64) std::array<char, std::size_t{32} * 1024> buffer{};
     buffer.fill('a');
     chunk_size = std::min(chunk_size, buffer.size());
@@ -38,22 +39,24 @@ int write_bytes(std::uint64_t size, std::size_t chunk_size) {
         const std::size_t chunk = size < chunk_size ? static_cast<std::size_t>(size) : chunk_size;
         const ssize_t written = ::write(STDOUT_FILENO, buffer.data(), chunk);
         if (written < 0) {
-            return EXIT_FAILURE;
+            return false;
         }
         size -= static_cast<std::uint64_t>(written);
     }
-    return EXIT_SUCCESS;
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string_view{argv[1]} == "read") {
-        return read_everything();
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    const bool reads = mode == "read" || mode == "read-write";
+    const bool writes = mode == "write" || mode == "read-write";
+    if (argc != (writes ? 4 : 2) || !(reads || writes)) {
+        return EXIT_FAILURE;
     }
-    if (argc == 4 && std::string_view{argv[1]} == "write") {
-        return write_bytes(std::strtoull(argv[2], nullptr, 10),
-                           std::strtoull(argv[3], nullptr, 10));
-    }
-    return EXIT_FAILURE;
+    const bool done = (!reads || read_everything()) &&
+                      (!writes || write_bytes(std::strtoull(argv[2], nullptr, 10),
+                                              std::strtoull(argv[3], nullptr, 10)));
+    return done ? EXIT_SUCCESS : EXIT_FAILURE;
 }
