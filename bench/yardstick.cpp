@@ -16,7 +16,9 @@
 namespace {
 
 bool read_everything() {
+#if defined(F_SETPIPE_SZ)
     static_cast<void>(::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20));
+#endif
     alignas(64) std::array<char, std::size_t{256} * 1024> buffer{};
     std::uint64_t touched = 0;
     for (ssize_t count; (count = ::read(STDIN_FILENO, buffer.data(), buffer.size())) > 0;) {
