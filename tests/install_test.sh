@@ -2,8 +2,9 @@
 # What ships. `install_test.sh install BUILD`: an install into a scratch prefix holds exactly the
 # program, its manual page, the copyright and the changelog, and the program runs.
 # `install_test.sh package BUILD`: the .deb holds the same files under /usr, its dependencies are
-# worked out, lintian (where it is installed) finds no error and no warning, and the program in it
-# runs. Needs dpkg-deb and dpkg-shlibdeps; without them, skipped (77).
+# worked out, lintian (where it is installed) finds no error and no warning, the program in it
+# runs, and packaging again, a moment later, gives the same bytes. Needs dpkg-deb and
+# dpkg-shlibdeps; without them, skipped (77).
 set -eu
 mode=$1
 build=$2
@@ -32,8 +33,12 @@ package)
   for tool in dpkg-deb dpkg-shlibdeps; do
     command -v $tool >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
   done
-  (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >/dev/null)
+  for again in package repackage; do
+    [ $again = package ] || sleep 1 # a second later: archives that keep the time would differ
+    (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/$again" >/dev/null)
+  done
   deb=$(ls "$scratch"/package/*.deb)
+  cmp "$deb" "$scratch"/repackage/*.deb
   dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort \
     >"$scratch/packaged"
   echo "$shipped" | diff - "$scratch/packaged"
@@ -46,6 +51,6 @@ package)
   else
     echo "lintian is not installed: the package was not checked by it"
   fi
-  echo "packaged: $(basename "$deb")"
+  echo "packaged twice, byte for byte the same: $(basename "$deb")"
   ;;
 esac
