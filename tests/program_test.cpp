@@ -328,11 +328,43 @@ struct failure_case {
     run how;
     std::string diagnostics;
     int status;
+    std::string output = ""; // the whole lines written before the failure
 };
 
-TEST(Program, FailuresEndWithOneDiagnosticAndNoOutput) {
+// The address space the program holds while it waits for the first byte of a word: what it
+// starts with, and room for one read. Under a limit a little above it, the program starts and
+// reads, but cannot make room to carry a piece into the next read.
+rlim_t address_space_while_waiting() {
+    int input[2];
+    EXPECT_EQ(::pipe(input), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(input[0], 0);
+        ::close(input[1]);
+        ::execl(program, program, nullptr);
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    const std::string status_file = "/proc/" + std::to_string(child) + "/status";
+    rlim_t kib = 0;
+    // Once the program, not the forked test, is asleep: in its first read.
+    for (int tries = 0; kib == 0 && tries < 5000; ++tries, pause_briefly()) {
+        const int descriptor = ::open(status_file.c_str(), O_RDONLY);
+        const std::string status = contents(descriptor);
+        const std::size_t size = status.find("VmSize:");
+        if (status.find("Name:\tpair_report\n") != std::string::npos &&
+            status.find("State:\tS") != std::string::npos && size != std::string::npos) {
+            kib = std::strtoull(status.c_str() + size + 7, nullptr, 10);
+        }
+    }
+    ::close(input[1]);
+    ::waitpid(child, nullptr, 0);
+    return kib * 1024;
+}
+
+TEST(Program, FailuresEndWithOneDiagnosticAndOnlyWholeLines) {
     const std::string enormous_output(4'000'000, 'a'); // 8 TB of pieces
-    const std::vector<failure_case> cases = {
+    std::vector<failure_case> cases = {
         {"directory input",
          {.input = "", .from = source::directory},
          "pair_report: read error: Is a directory\n",
@@ -364,9 +396,18 @@ TEST(Program, FailuresEndWithOneDiagnosticAndNoOutput) {
          "pair_report: write error: Broken pipe\n",
          1},
     };
-    for (const auto& [name, how, diagnostics, status] : cases) {
+    if (memory_measured) {
+        // "aa": the line a, then the window must grow to carry the run into the next read.
+        const rlim_t limit = address_space_while_waiting() + (64 << 10);
+        cases.push_back({"memory for a piece",
+                         {.input = "aa", .memory_limit = limit},
+                         "pair_report: out of memory reading the token\n",
+                         1,
+                         "a\n"});
+    }
+    for (const auto& [name, how, diagnostics, status, output] : cases) {
         const outcome result = execute(how);
-        EXPECT_EQ(result.output, "") << name;
+        EXPECT_EQ(result.output, output) << name;
         EXPECT_EQ(result.diagnostics, diagnostics) << name;
         EXPECT_EQ(result.status, status) << name;
     }
