@@ -58,7 +58,8 @@ TEST(ScanPairs, WorkedExamplesAndEdgeCases) {
 }
 
 TEST(ScanPairs, AgreesWithTheModelOnRandomTokens) {
-    const std::vector<std::string> alphabets = {"ab", "abc", "\0\x80\xff"s, "a\0"s, "xyzw\x7f\x80"};
+    const std::vector<std::string> alphabets = {"ab",          "abc",  "ACGT",
+                                                "\0\x80\xff"s, "a\0"s, "xyzw\x7f\x80"};
     std::mt19937_64 random{20261208};
     for (int round = 0; round < 20000; ++round) {
         const std::string& alphabet = alphabets[round % alphabets.size()];

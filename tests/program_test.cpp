@@ -310,8 +310,8 @@ TEST(Program, MatchesTheModelOnRandomBinaryWords) {
     std::mt19937 random{7};
     for (int round = 0; round < 40; ++round) {
         std::string token(std::uniform_int_distribution<std::size_t>{0, 5000}(random), '\0');
-        for (char& byte : token) {
-            byte = "\0\x80q"[random() % 3];
+        for (char& byte : token) { // alphabets of 2 to 4 letters: dense pieces, short and long
+            byte = "\0\x80qA"[random() % (2 + round % 3)];
         }
         // Files start past a prefix of any length, so the word seldom starts on a page boundary.
         const std::string skipped(random() % 9000, 'z');
