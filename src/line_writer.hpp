@@ -19,7 +19,7 @@ class line_writer {
     // readable, as they are in every window of a token_reader.
     class sink {
       public:
-        [[gnu::always_inline]] void operator()(std::string_view piece) noexcept {
+        void operator()(std::string_view piece) noexcept {
             if (piece.size() <= short_piece && at_ <= short_limit_) [[likely]] {
                 std::memcpy(at_, piece.data(), short_piece);
                 at_[piece.size()] = '\n';
@@ -44,8 +44,7 @@ class line_writer {
     // member and reload it, but it can keep a local's place in the buffer in a register from one
     // piece to the next.
     template <std::invocable<sink&> Scan>
-    [[gnu::always_inline]] auto
-    write_lines(Scan&& scan) noexcept(std::is_nothrow_invocable_v<Scan, sink&>) {
+    auto write_lines(Scan&& scan) noexcept(std::is_nothrow_invocable_v<Scan, sink&>) {
         char* const buffer = in_use();
         sink lines{*this, buffer + used_, buffer + write_size_ - (short_piece + 1)};
         const auto result = scan(lines);

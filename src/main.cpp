@@ -29,43 +29,6 @@ int report(const failure& failed) noexcept {
     return EXIT_FAILURE;
 }
 
-// Scans a window and writes its lines: all of it inlined into one function, so that the writer's
-// place in its buffer stays in a register from piece to piece.
-struct window_scan {
-    pair_scanner& scanner;
-    std::string_view window;
-
-    [[gnu::always_inline]] std::size_t operator()(line_writer::sink& lines) const noexcept {
-        return scanner.scan(window, lines);
-    }
-};
-
-std::size_t scan_window(pair_scanner& scanner, line_writer& output,
-                        std::string_view window) noexcept {
-    return output.write_lines(window_scan{scanner, window});
-}
-
-using window_scanner = std::size_t (*)(pair_scanner&, line_writer&, std::string_view) noexcept;
-
-#if defined(__x86_64__)
-// The same, built with BMI1 and BMI2 for the processors that have them: the step from a mark to
-// its piece takes fewer instructions (blsr, shrx and a tzcnt without a false dependency).
-[[gnu::target("bmi,bmi2")]] std::size_t
-scan_window_with_bit_instructions(pair_scanner& scanner, line_writer& output,
-                                  std::string_view window) noexcept {
-    return output.write_lines(window_scan{scanner, window});
-}
-#endif
-
-window_scanner fastest_window_scanner() noexcept {
-#if defined(__x86_64__)
-    if (piece_path_has_bit_instructions()) {
-        return scan_window_with_bit_instructions;
-    }
-#endif
-    return scan_window;
-}
-
 } // namespace
 
 // Arguments are ignored: the program has no options, and any word it is given changes nothing.
@@ -73,7 +36,6 @@ int main() {
     token_reader input{STDIN_FILENO};
     pair_scanner scanner;
     line_writer output{STDOUT_FILENO};
-    const window_scanner scan_and_write = fastest_window_scanner();
 
     std::optional<failure> read_failure;
     while (output.error_number() == 0) {
@@ -87,7 +49,8 @@ int main() {
         if (window.empty()) {
             break; // the input has ended
         }
-        const std::size_t end = scan_and_write(scanner, output, window);
+        const std::size_t end = output.write_lines(
+            [&](line_writer::sink& lines) noexcept { return scanner.scan(window, lines); });
         if (end < window.size()) {
             input.stop_at(end);
             break;

@@ -289,15 +289,6 @@ slice_marks pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
     return found;
 }
 
-bool piece_path_has_bit_instructions() noexcept {
-#if defined(__x86_64__)
-    return (chosen.name == "avx2" || chosen.name == "avx512bw") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("bmi2");
-#else
-    return false;
-#endif
-}
-
 std::span<const pair_kernel> runnable_pair_kernels() noexcept {
     return runnable;
 }

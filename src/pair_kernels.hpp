@@ -52,9 +52,5 @@ struct pair_kernel {
     slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const noexcept;
 };
 
-// Whether the scan's step from marks to pieces may use BMI1 and BMI2: where the kernel chosen is
-// AVX2's or faster, and the processor has them.
-bool piece_path_has_bit_instructions() noexcept;
-
 // Every variant this processor can run, the fastest first; the portable one is always last.
 std::span<const pair_kernel> runnable_pair_kernels() noexcept;

@@ -34,10 +34,8 @@ class pair_scanner {
     // in order, with its piece: the `run_length` bytes that end at the pair's left byte, as a view
     // into `window` valid for the duration of the call. Returns where the token ends in the
     // window: at its first white-space byte, if white space ends it, or else at window.size().
-    // Inlined whole into its caller, so that a consumer that is the caller's local, such as a
-    // writer's place in its buffer, can stay in registers from piece to piece.
     template <std::invocable<std::string_view> Consumer>
-    [[gnu::always_inline]] std::size_t scan(std::string_view window, Consumer&& consumer) {
+    std::size_t scan(std::string_view window, Consumer&& consumer) {
         std::size_t first = started_ ? carried_bytes() - 1 : 0; // the next pair to examine
         started_ = true;
         std::array<std::uint64_t, slice_pairs / 64 + 1> equal;
@@ -61,9 +59,8 @@ class pair_scanner {
     // dense, a branch on whether a run is cleared would go wrong as often: the step from a mark to
     // its piece has none.
     template <typename Consumer>
-    [[gnu::always_inline]] void report(std::string_view window, std::size_t first,
-                                       std::size_t pairs, const std::uint64_t* equal,
-                                       std::uint64_t words_with_marks, Consumer& consumer) {
+    void report(std::string_view window, std::size_t first, std::size_t pairs,
+                const std::uint64_t* equal, std::uint64_t words_with_marks, Consumer& consumer) {
         // The counters are worked on in locals: the consumer stores bytes, which the compiler
         // must otherwise assume may land on the members and so reload them after every piece.
         // Added to an equal pair's index, `mismatch_offset` gives the mismatches counted since
