@@ -1,13 +1,4 @@
-# Cross-building for s390x, a big-endian processor, with Debian's cross compilers
-# (g++-s390x-linux-gnu, libc6-dev-s390x-cross), and running what is built through qemu-user, with
-# the s390x libraries' root.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR s390x)
-set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x -L /usr/s390x-linux-gnu)
+# Cross-building for s390x, a big-endian processor (Debian's g++-s390x-linux-gnu and
+# libc6-dev-s390x-cross), run under qemu-user.
+set(cross_processor s390x)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
