@@ -1,5 +1,5 @@
 // Arbitrary bytes through the program's own reading and scanning, either from a file at an offset
-// or in stretches cut where the fuzzer chooses; the pieces, and where a file is left, are checked
+// or in stretches cut where the fuzzer chooses; the lines, and where a file is left, are checked
 // against plain models.
 //
 // The first byte chooses the way in: with its low bit set, a file read from the offset the other
@@ -34,23 +34,34 @@ void write_all(int descriptor, std::string_view bytes) {
     check(::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
 }
 
-// What the program writes, one piece a line, read and scanned as the program does it.
-std::vector<std::string> pieces_read_from(int descriptor) {
+// What the program writes: read and scanned as the program does it, the lines taken as its
+// writer takes them, a piece at a time or, where the scanner lays them out itself, as bytes.
+struct written_lines {
+    std::string lines;
+
+    void operator()(std::string_view piece) { lines.append(piece).append("\n"); }
+    char* room(std::size_t bytes) {
+        lines.resize(lines.size() + bytes);
+        return lines.data() + lines.size() - bytes;
+    }
+    void wrote_up_to(char* end) { lines.resize(static_cast<std::size_t>(end - lines.data())); }
+};
+
+std::string lines_read_from(int descriptor) {
     token_reader input{descriptor};
     pair_scanner scanner;
-    std::vector<std::string> pieces;
+    written_lines written;
     while (true) {
         const auto read = input.read(scanner.carried_bytes());
         const auto* const window = std::get_if<std::string_view>(&read);
         check(window != nullptr);
         if (window->empty()) {
-            return pieces;
+            return written.lines;
         }
-        const std::size_t end = scanner.scan(
-            *window, [&pieces](std::string_view piece) { pieces.emplace_back(piece); });
+        const std::size_t end = scanner.scan(*window, written);
         if (end < window->size()) {
             input.stop_at(end);
-            return pieces;
+            return written.lines;
         }
     }
 }
@@ -65,14 +76,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input{reinterpret_cast<const char*>(data + 1), size - 1};
     const std::size_t offset = from_file ? std::min<std::size_t>(data[0] >> 1, input.size()) : 0;
     const std::string_view expected = model_token(input.substr(offset));
-    const auto modelled = model_pieces(expected);
+    std::string modelled;
+    for (const std::string_view piece : model_pieces(expected)) {
+        modelled.append(piece).append("\n");
+    }
 
-    std::vector<std::string> pieces;
+    std::string lines;
     if (from_file) {
         const int descriptor = ::memfd_create("fuzz_input", 0);
         write_all(descriptor, input);
         check(::lseek(descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0);
-        pieces = pieces_read_from(descriptor);
+        lines = lines_read_from(descriptor);
         // Left just after the token, or at the end when there is none.
         const auto left_at = static_cast<std::size_t>(::lseek(descriptor, 0, SEEK_CUR));
         check(left_at == (expected.empty()
@@ -94,12 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             ::close(ends[1]);
         }};
-        pieces = pieces_read_from(ends[0]);
+        lines = lines_read_from(ends[0]);
         ::shutdown(ends[0], SHUT_RD);
         sender.join();
         ::close(ends[0]);
     }
-    check(std::equal(pieces.begin(), pieces.end(), modelled.begin(), modelled.end()));
+    check(lines == modelled);
 
     // Every kernel the processor can run, not only the one the program picks, on the first slice.
     const std::string_view slice = input.substr(0, slice_pairs + 1);

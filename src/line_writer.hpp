@@ -29,6 +29,13 @@ class line_writer {
             at_ = writer_.write_long_line(at_, piece);
         }
 
+        // Where up to `bytes` bytes of lines may be written straight into the buffer, or nullptr
+        // when there is no room for them before it must be written out.
+        [[nodiscard]] char* room(std::size_t bytes) const noexcept {
+            return at_ + bytes <= short_limit_ + short_piece + 1 ? at_ : nullptr;
+        }
+        void wrote_up_to(char* end) noexcept { at_ = end; }
+
       private:
         friend class line_writer;
         sink(line_writer& writer, char* at, char* short_limit) noexcept

@@ -4,6 +4,7 @@
 // a token can be scanned as it arrives.
 #pragma once
 
+#include "line_layout.hpp"
 #include "pair_kernels.hpp"
 
 #include <algorithm>
@@ -14,13 +15,25 @@
 #include <cstdint>
 #include <string_view>
 
+// A consumer that can also take lines as bytes: room(n) gives where up to n bytes of lines may be
+// written now, or nullptr; wrote_up_to(end) says where the lines written there end. The scanner
+// then writes the lines of dense stretches itself, each piece and a line feed, instead of handing
+// their pieces over one by one.
+template <typename Consumer>
+concept takes_line_bytes = requires(Consumer& consumer, char* end) {
+    { consumer.room(std::size_t{}) } -> std::same_as<char*>;
+    consumer.wrote_up_to(end);
+};
+
 // `run_length` grows with every equal pair; `mismatch_count` counts unequal pairs and clears both
 // counters on every second one. Unequal pairs are only counted when the next equal pair comes, or
 // a stretch ends: k of them after `mismatch_count` m clear the run exactly when m + k reaches 2,
 // and leave (m + k) mod 2 behind.
 class pair_scanner {
   public:
-    explicit pair_scanner(white_space rule = white_space::ends_token) noexcept : rule_{rule} {}
+    explicit pair_scanner(white_space rule = white_space::ends_token,
+                          word_layout layout = word_layout_for_this_processor()) noexcept
+        : rule_{rule}, layout_{layout} {}
 
     // How many bytes from the end of the stretch scanned last the next window must begin with:
     // the left byte of the next pair, and the `run_length` bytes before it, where the next piece
@@ -32,7 +45,8 @@ class pair_scanner {
     // Scans a window of the token: its first carried_bytes() bytes are the end of the previous
     // window, the rest arrived since. Calls `consumer` for every equal pair not reported before,
     // in order, with its piece: the `run_length` bytes that end at the pair's left byte, as a view
-    // into `window` valid for the duration of the call. Returns where the token ends in the
+    // into `window` valid for the duration of the call; to a consumer that takes line bytes, it
+    // may instead write pieces as lines itself. Returns where the token ends in the
     // window: at its first white-space byte, if white space ends it, or else at window.size().
     template <std::invocable<std::string_view> Consumer>
     std::size_t scan(std::string_view window, Consumer&& consumer) {
@@ -70,21 +84,55 @@ class pair_scanner {
         std::uint64_t run_length = run_length_;
         std::size_t mismatch_offset = mismatch_count_ - first;
         const char* const after_pair = window.data() + 1; // a piece ends just before pair + 1
+        const auto report_piece = [&](std::size_t pair) {
+            const std::size_t mismatches = pair + mismatch_offset;
+            // The second mismatch clears the run: as a mask, since compilers would make a select
+            // a branch, which goes wrong as often as it goes right on dense pieces.
+            run_length = (run_length & (std::uint64_t{0} - std::uint64_t{mismatches < 2})) + 1;
+            // The next count starts after this pair, or on it to carry an odd mismatch over.
+            mismatch_offset -= mismatches | 1;
+            const auto length = static_cast<std::size_t>(run_length);
+            consumer(std::string_view{after_pair + pair - length, length});
+        };
+        const auto report_pieces = [&](std::size_t word_start, std::uint64_t bits) {
+            for (; bits != 0; bits &= bits - 1) {
+                report_piece(word_start + static_cast<std::size_t>(std::countr_zero(bits)));
+            }
+        };
+        if constexpr (takes_line_bytes<Consumer>) {
+            // A whole slice with pieces in every word: where there are enough of them, their
+            // lines are laid out eight pairs at a time, but for the pairs that cannot be. Where
+            // pieces are sparse, no word pays for the question.
+            if (layout_ != nullptr && words_with_marks == ~std::uint64_t{0} &&
+                pairs == slice_pairs) {
+                for (std::size_t word_start = first; word_start < first + pairs; word_start += 64) {
+                    const std::uint64_t bits = equal[(word_start - first) / 64];
+                    // The layout reads 8 bytes before a word: not before the window.
+                    const bool lays_out = word_start >= 8 && worth_laying_out(bits);
+                    std::size_t from = 0; // the first pair of the word not reported yet
+                    for (char* room;
+                         lays_out && from < 64 && (room = consumer.room(word_room)) != nullptr;) {
+                        const std::size_t mismatches = word_start + from + mismatch_offset;
+                        const laid_out done =
+                            layout_(window.data() + word_start + from, 64 - from, bits >> from,
+                                    mismatches < 2 ? run_length : 0, mismatches % 2, room);
+                        consumer.wrote_up_to(done.end);
+                        from += done.pairs;
+                        run_length = done.run;
+                        mismatch_offset = done.mismatch - (word_start + from);
+                        if (from < 64) { // eight pairs that cannot be laid out
+                            report_pieces(word_start + from, (bits >> from) & 0xFF);
+                            from += 8;
+                        }
+                    }
+                    report_pieces(word_start, from >= 64 ? 0 : bits >> from << from);
+                }
+                words_with_marks = 0;
+            }
+        }
         for (; words_with_marks != 0; words_with_marks &= words_with_marks - 1) {
             const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
-            const std::size_t word_start = first + 64 * word;
-            for (std::uint64_t bits = equal[word]; bits != 0; bits &= bits - 1) {
-                const std::size_t pair =
-                    word_start + static_cast<std::size_t>(std::countr_zero(bits));
-                const std::size_t mismatches = pair + mismatch_offset;
-                // The second mismatch clears the run: as a mask, since compilers would make a
-                // select a branch, which goes wrong as often as it goes right on dense pieces.
-                run_length = (run_length & (std::uint64_t{0} - std::uint64_t{mismatches < 2})) + 1;
-                // The next count starts after this pair, or on it to carry an odd mismatch over.
-                mismatch_offset -= mismatches | 1;
-                const auto length = static_cast<std::size_t>(run_length);
-                consumer(std::string_view{after_pair + pair - length, length});
-            }
+            report_pieces(first + 64 * word, equal[word]);
         }
         const std::size_t mismatches = first + pairs + mismatch_offset;
         run_length_ = mismatches < 2 ? run_length : 0;
@@ -94,6 +142,7 @@ class pair_scanner {
     std::uint64_t run_length_ = 0;
     std::uint64_t mismatch_count_ = 0;
     white_space rule_;
+    word_layout layout_;
     bool started_ = false;
 };
 

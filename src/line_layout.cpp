@@ -1,0 +1,159 @@
+#include "line_layout.hpp"
+
+#include "pair_kernels.hpp"
+
+#include <array>
+#include <string_view>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+#if defined(__x86_64__)
+
+// Eight pairs and the counters carried into them, named by a group number: bits 0 to 7, which of
+// the pairs are equal; bit 8, the mismatch count; bits 9 to 11, the run, up to 7.
+constexpr std::size_t groups = 1 << 12;
+constexpr unsigned longest_run_in = 7;
+constexpr unsigned mismatch_shift = 8; // where the counters stand in a group number
+constexpr unsigned run_shift = 9;
+// The source of a group's lines: the 16 bytes from 8 before its first pair, so that pair k's left
+// byte is byte 8 + k, and a piece of up to 15 bytes that ends there begins inside.
+constexpr unsigned source_offset = 8;
+constexpr std::uint8_t line_feed_lane = 0x80; // a shuffle lane that is a line feed, not a byte
+
+struct counters {
+    std::uint64_t run = 0;
+    std::uint64_t mismatch = 0;
+    bool cleared = false; // whether the group cleared the run
+};
+
+// The rules, a pair at a time, as the plain scan applies them: calls `piece(pair, run)` for each
+// equal pair of a group (`equal`, bit k for pair k), and returns the counters after it.
+template <typename Piece>
+constexpr counters apply_rules(unsigned equal, counters state, Piece&& piece) {
+    for (unsigned pair = 0; pair < 8; ++pair) {
+        if ((equal >> pair) & 1) {
+            piece(pair, ++state.run);
+        } else if (++state.mismatch == 2) {
+            state = {0, 0, true};
+        }
+    }
+    return state;
+}
+
+// For every group, the shuffle that makes its lines from its source, and their length; and, by
+// its equal pairs and mismatch count alone, the run after it, where a group's number has it: the
+// run it leaves, plus the run carried in where `kept_run` keeps it. 64 KiB of shuffles and 6 KiB
+// of the rest; only the pages that a token's groups use are read.
+constexpr std::uint8_t too_long = 17; // the length of lines that are made a piece at a time
+
+struct group_tables {
+    alignas(16) std::array<std::array<std::uint8_t, 16>, groups> shuffles{};
+    std::array<std::uint8_t, groups> lengths{};
+    std::array<std::uint16_t, 512> run_after{};
+    std::array<std::uint16_t, 512> kept_run{};
+};
+
+constexpr group_tables make_tables() {
+    group_tables tables;
+    for (unsigned group = 0; group < groups; ++group) {
+        auto& shuffle = tables.shuffles[group];
+        auto& length = tables.lengths[group];
+        const counters after = apply_rules(
+            group & 0xFF, {group >> 9, (group >> 8) & 1}, [&](unsigned pair, std::uint64_t run) {
+                if (length + run + 1 > 16) {
+                    length = too_long;
+                    return;
+                }
+                for (unsigned byte = 0; byte < run; ++byte) {
+                    shuffle[length++] =
+                        static_cast<std::uint8_t>(source_offset + pair + 1 - run + byte);
+                }
+                shuffle[length++] = line_feed_lane;
+            });
+        if (group < 512) { // no run carried in: what the run after depends on beside it
+            tables.run_after[group] = static_cast<std::uint16_t>(after.run << run_shift);
+            tables.kept_run[group] = after.cleared ? 0 : 0xFFFF;
+        }
+    }
+    return tables;
+}
+
+constexpr group_tables tables = make_tables();
+
+// Bit q: the parity of the bits of `bits` at or below q: a carry-less multiply by all ones.
+[[gnu::target("pclmul")]] [[gnu::always_inline]] inline std::uint64_t
+prefix_parity(std::uint64_t bits) noexcept {
+    const __m128i product =
+        _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_set1_epi8(-1), 0);
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
+}
+
+// The loop over a whole word has a fixed count, so that it is unrolled and each group's checks
+// are a branch of their own, which a predictor learns; a word resumed after pairs that could not
+// be laid out takes the loop with a count. The mismatch count before each group comes from the
+// parity of the unequal pairs before it, not from the group before: what carries from group to
+// group is the run alone, in an addition that waits on no load.
+template <bool whole_word>
+[[gnu::target("ssse3,sse4.1,pclmul")]] [[gnu::always_inline]] inline laid_out
+lay_out_groups(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t run,
+               std::uint64_t mismatch, char* out) noexcept {
+    constexpr unsigned longest_run_bits = longest_run_in << run_shift;
+    const __m128i line_feeds = _mm_set1_epi8('\n');
+    // Bit q: the mismatch count after pair q is odd; and before pair q.
+    const std::uint64_t odd_after = prefix_parity(~marks) ^ (std::uint64_t{0} - mismatch);
+    const std::uint64_t odd_before = odd_after << 1 | mismatch;
+    auto run_bits = static_cast<unsigned>(run << run_shift);
+    std::size_t laid = 0;
+    for (; laid < (whole_word ? 64 : count); laid += 8) {
+        const unsigned equal_and_mismatch = (static_cast<unsigned>(marks >> laid) & 0xFF) |
+                                            (static_cast<unsigned>(odd_before >> laid) & 1)
+                                                << mismatch_shift;
+        const unsigned group = equal_and_mismatch | run_bits;
+        if (run_bits > longest_run_bits) {
+            break;
+        }
+        const std::uint8_t length = tables.lengths[group];
+        if (length == too_long) {
+            break;
+        }
+        const __m128i source =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + laid - source_offset));
+        const __m128i shuffle =
+            _mm_load_si128(reinterpret_cast<const __m128i*>(tables.shuffles[group].data()));
+        // Lanes with the high bit set are line feeds: the shuffle zeroes them, the blend fills
+        // them in.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_blendv_epi8(_mm_shuffle_epi8(source, shuffle), line_feeds, shuffle));
+        out += length;
+        run_bits =
+            tables.run_after[equal_and_mismatch] + (tables.kept_run[equal_and_mismatch] & run_bits);
+    }
+    return {out, laid, run_bits >> run_shift, laid == 0 ? mismatch : (odd_after >> (laid - 1)) & 1};
+}
+
+[[gnu::target("ssse3,sse4.1,pclmul")]] laid_out
+lay_out_with_shuffles(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t run,
+                      std::uint64_t mismatch, char* out) noexcept {
+    return count == 64 ? lay_out_groups<true>(pairs, count, marks, run, mismatch, out)
+                       : lay_out_groups<false>(pairs, count, marks, run, mismatch, out);
+}
+
+#endif
+
+} // namespace
+
+word_layout word_layout_for_this_processor() noexcept {
+#if defined(__x86_64__)
+    // Every processor with AVX2 has the shuffle and the carry-less multiply; one capped below it
+    // is measured without them.
+    const std::string_view kernel = chosen_pair_kernel().name;
+    if (kernel == "avx2" || kernel == "avx512bw") {
+        return lay_out_with_shuffles;
+    }
+#endif
+    return nullptr;
+}
