@@ -40,9 +40,10 @@ struct written_lines {
     std::string lines;
 
     void operator()(std::string_view piece) { lines.append(piece).append("\n"); }
-    char* room(std::size_t bytes) {
-        lines.resize(lines.size() + bytes);
-        return lines.data() + lines.size() - bytes;
+    std::span<char> room() { // as much as a writer's buffer may have
+        const std::size_t used = lines.size();
+        lines.resize(used + 4096);
+        return {lines.data() + used, 4096};
     }
     void wrote_up_to(char* end) { lines.resize(static_cast<std::size_t>(end - lines.data())); }
 };

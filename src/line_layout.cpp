@@ -96,11 +96,11 @@ prefix_parity(std::uint64_t bits) noexcept {
 // are a branch of their own, which a predictor learns; a word resumed after pairs that could not
 // be laid out takes the loop with a count. The mismatch count before each group comes from the
 // parity of the unequal pairs before it, not from the group before: what carries from group to
-// group is the run alone, in an addition that waits on no load.
+// group is the run alone, in an addition that waits on no load. Returns the pairs laid out.
 template <bool whole_word>
-[[gnu::target("ssse3,sse4.1,pclmul")]] [[gnu::always_inline]] inline laid_out
-lay_out_groups(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t run,
-               std::uint64_t mismatch, char* out) noexcept {
+[[gnu::target("ssse3,sse4.1,pclmul")]] [[gnu::always_inline]] inline std::size_t
+lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t& run,
+             std::uint64_t& mismatch, char*& out, const char* out_end) noexcept {
     constexpr unsigned longest_run_bits = longest_run_in << run_shift;
     const __m128i line_feeds = _mm_set1_epi8('\n');
     // Bit q: the mismatch count after pair q is odd; and before pair q.
@@ -113,7 +113,8 @@ lay_out_groups(const char* pairs, std::size_t count, std::uint64_t marks, std::u
                                             (static_cast<unsigned>(odd_before >> laid) & 1)
                                                 << mismatch_shift;
         const unsigned group = equal_and_mismatch | run_bits;
-        if (run_bits > longest_run_bits) {
+        if (run_bits > longest_run_bits ||
+            out_end - out < static_cast<std::ptrdiff_t>(group_room)) {
             break;
         }
         const std::uint8_t length = tables.lengths[group];
@@ -132,21 +133,36 @@ lay_out_groups(const char* pairs, std::size_t count, std::uint64_t marks, std::u
         run_bits =
             tables.run_after[equal_and_mismatch] + (tables.kept_run[equal_and_mismatch] & run_bits);
     }
-    return {out, laid, run_bits >> run_shift, laid == 0 ? mismatch : (odd_after >> (laid - 1)) & 1};
+    run = run_bits >> run_shift;
+    mismatch = laid == 0 ? mismatch : (odd_after >> (laid - 1)) & 1;
+    return laid;
 }
 
 [[gnu::target("ssse3,sse4.1,pclmul")]] laid_out
-lay_out_with_shuffles(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t run,
-                      std::uint64_t mismatch, char* out) noexcept {
-    return count == 64 ? lay_out_groups<true>(pairs, count, marks, run, mismatch, out)
-                       : lay_out_groups<false>(pairs, count, marks, run, mismatch, out);
+lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t from,
+                      std::size_t count, std::uint64_t run, std::uint64_t mismatch, char* out,
+                      const char* out_end) noexcept {
+    while (from < count) {
+        const std::size_t in_word = from % 64;
+        const std::size_t laid =
+            in_word == 0
+                ? lay_out_word<true>(pairs + from, 64, marks[from / 64], run, mismatch, out,
+                                     out_end)
+                : lay_out_word<false>(pairs + from, 64 - in_word, marks[from / 64] >> in_word, run,
+                                      mismatch, out, out_end);
+        from += laid;
+        if (laid < 64 - in_word) {
+            break;
+        }
+    }
+    return {out, from, run, mismatch};
 }
 
 #endif
 
 } // namespace
 
-word_layout word_layout_for_this_processor() noexcept {
+slice_layout slice_layout_for_this_processor() noexcept {
 #if defined(__x86_64__)
     // Every processor with AVX2 has the shuffle and the carry-less multiply; one capped below it
     // is measured without them.

@@ -1,42 +1,35 @@
 // Laying out the lines of dense pieces eight pairs at a time: where most adjacent pairs of a
 // stretch of the token are equal (a small alphabet, a regular pattern), the lines that eight pairs
-// make are at most 16 bytes, and which bytes they are depends only on which of the pairs are
-// equal and on the counters carried in. A table made at compile time holds, for every such case,
-// the byte shuffle that makes those lines from the 16 bytes around the pairs: one shuffle and one
-// store write the lines of eight pairs, with no step from one piece to the next.
+// make are mostly at most 16 bytes, and which bytes they are depends only on which of the pairs
+// are equal and on the counters carried in. A table made at compile time holds, for every such
+// case, the byte shuffle that makes those lines from the 16 bytes around the pairs: one shuffle
+// and one store write the lines of eight pairs, with no step from one piece to the next.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// How far a word was laid out, and the counters after it.
+// How far pairs were laid out, and the counters after them.
 struct laid_out {
     char* end;              // just after the last line written
-    std::size_t pairs;      // the pairs laid out: a multiple of 8, up to 64
-    std::uint64_t run;      // `run_length` after them
+    std::size_t pairs;      // the first pair not laid out
+    std::uint64_t run;      // `run_length` after the pairs laid out
     std::uint64_t mismatch; // `mismatch_count` after them, 0 or 1
 };
 
-// Writes the lines of the `count` pairs (a multiple of 8, at most 64) whose left bytes begin at
-// `pairs` (pair k: bytes k and k + 1),
-// whose equal ones are marked in `marks`, from `out` on, eight pairs at a time, given the
-// counters carried in. Stops at the first eight pairs that carry in a run longer than 7 or make
-// more than 16 bytes of lines; the caller makes those a piece at a time. Reads the 8 bytes before
-// `pairs`, and writes up to `word_room` bytes from `out`.
-using word_layout = laid_out (*)(const char* pairs, std::size_t count, std::uint64_t marks,
-                                 std::uint64_t run, std::uint64_t mismatch, char* out) noexcept;
+// Writes the lines of pairs `from` to `count` (multiples of 8) of the slice whose left bytes begin
+// at `pairs` (pair k: bytes k and k + 1) and whose equal pairs are marked in `marks` (bit k % 64
+// of word k / 64), from `out` on, eight pairs at a time, given the counters carried in. Stops
+// before eight pairs that carry in a run longer than 7 or make more than 16 bytes of lines, which
+// the caller makes a piece at a time, and where fewer than `group_room` bytes are left before
+// `out_end`. Reads the 8 bytes before pair `from`.
+using slice_layout = laid_out (*)(const char* pairs, const std::uint64_t* marks, std::size_t from,
+                                  std::size_t count, std::uint64_t run, std::uint64_t mismatch,
+                                  char* out, const char* out_end) noexcept;
 
-constexpr std::size_t word_room = 8 * 16;
+constexpr std::size_t group_room = 16; // what one group's lines may write
 
-// Whether a word of marks has pieces enough for its lines to be laid out: at least 8. Fewer are
-// made faster a piece at a time.
-constexpr bool worth_laying_out(std::uint64_t marks) noexcept {
-    for (int piece = 1; piece < 8; ++piece) {
-        marks &= marks - 1;
-    }
-    return marks != 0;
-}
-
-// The layout this processor can run (it needs a byte shuffle: SSSE3 and SSE4.1 on x86-64), or
-// nullptr where there is none, or where the build caps the kernels below AVX2.
-word_layout word_layout_for_this_processor() noexcept;
+// The layout this processor can run (it needs a byte shuffle and a carry-less multiply: SSSE3,
+// SSE4.1 and PCLMUL on x86-64), or nullptr where there is none, or where the build caps the
+// kernels below AVX2.
+slice_layout slice_layout_for_this_processor() noexcept;

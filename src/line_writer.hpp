@@ -6,6 +6,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <type_traits>
 
@@ -29,10 +30,9 @@ class line_writer {
             at_ = writer_.write_long_line(at_, piece);
         }
 
-        // Where up to `bytes` bytes of lines may be written straight into the buffer, or nullptr
-        // when there is no room for them before it must be written out.
-        [[nodiscard]] char* room(std::size_t bytes) const noexcept {
-            return at_ + bytes <= short_limit_ + short_piece + 1 ? at_ : nullptr;
+        // Where lines may be written straight into the buffer, up to where it must be written out.
+        [[nodiscard]] std::span<char> room() const noexcept {
+            return {at_, short_limit_ + short_piece + 1};
         }
         void wrote_up_to(char* end) noexcept { at_ = end; }
 

@@ -13,15 +13,16 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
-// A consumer that can also take lines as bytes: room(n) gives where up to n bytes of lines may be
-// written now, or nullptr; wrote_up_to(end) says where the lines written there end. The scanner
+// A consumer that can also take lines as bytes: room() gives where lines may be written now;
+// wrote_up_to(end) says where the lines written there end. The scanner
 // then writes the lines of dense stretches itself, each piece and a line feed, instead of handing
 // their pieces over one by one.
 template <typename Consumer>
 concept takes_line_bytes = requires(Consumer& consumer, char* end) {
-    { consumer.room(std::size_t{}) } -> std::same_as<char*>;
+    { consumer.room() } -> std::same_as<std::span<char>>;
     consumer.wrote_up_to(end);
 };
 
@@ -32,7 +33,7 @@ concept takes_line_bytes = requires(Consumer& consumer, char* end) {
 class pair_scanner {
   public:
     explicit pair_scanner(white_space rule = white_space::ends_token,
-                          word_layout layout = word_layout_for_this_processor()) noexcept
+                          slice_layout layout = slice_layout_for_this_processor()) noexcept
         : rule_{rule}, layout_{layout} {}
 
     // How many bytes from the end of the stretch scanned last the next window must begin with:
@@ -100,32 +101,28 @@ class pair_scanner {
             }
         };
         if constexpr (takes_line_bytes<Consumer>) {
-            // A whole slice with pieces in every word: where there are enough of them, their
-            // lines are laid out eight pairs at a time, but for the pairs that cannot be. Where
-            // pieces are sparse, no word pays for the question.
+            // A whole slice with pieces in every word: their lines are laid out eight pairs at a
+            // time, but for the pairs that cannot be. Where pieces are sparse, no word pays for
+            // the question.
             if (layout_ != nullptr && words_with_marks == ~std::uint64_t{0} &&
                 pairs == slice_pairs) {
-                for (std::size_t word_start = first; word_start < first + pairs; word_start += 64) {
-                    const std::uint64_t bits = equal[(word_start - first) / 64];
-                    // The layout reads 8 bytes before a word: not before the window.
-                    const bool lays_out = word_start >= 8 && worth_laying_out(bits);
-                    std::size_t from = 0; // the first pair of the word not reported yet
-                    for (char* room;
-                         lays_out && from < 64 && (room = consumer.room(word_room)) != nullptr;) {
-                        const std::size_t mismatches = word_start + from + mismatch_offset;
-                        const laid_out done =
-                            layout_(window.data() + word_start + from, 64 - from, bits >> from,
-                                    mismatches < 2 ? run_length : 0, mismatches % 2, room);
-                        consumer.wrote_up_to(done.end);
-                        from += done.pairs;
-                        run_length = done.run;
-                        mismatch_offset = done.mismatch - (word_start + from);
-                        if (from < 64) { // eight pairs that cannot be laid out
-                            report_pieces(word_start + from, (bits >> from) & 0xFF);
-                            from += 8;
-                        }
+                // The layout reads 8 bytes before its first pair: not before the window.
+                std::size_t from = first >= 8 ? 0 : 64; // the first pair not reported yet
+                report_pieces(first, from == 0 ? 0 : equal[0]);
+                while (from < pairs) {
+                    const std::span<char> room = consumer.room();
+                    const std::size_t mismatches = first + from + mismatch_offset;
+                    const laid_out done = layout_(window.data() + first, equal, from, pairs,
+                                                  mismatches < 2 ? run_length : 0, mismatches % 2,
+                                                  room.data(), room.data() + room.size());
+                    consumer.wrote_up_to(done.end);
+                    from = done.pairs;
+                    run_length = done.run;
+                    mismatch_offset = done.mismatch - (first + from);
+                    if (from < pairs) { // eight pairs that could not be laid out
+                        report_pieces(first + from, (equal[from / 64] >> (from % 64)) & 0xFF);
+                        from += 8;
                     }
-                    report_pieces(word_start, from >= 64 ? 0 : bits >> from << from);
                 }
                 words_with_marks = 0;
             }
@@ -142,7 +139,7 @@ class pair_scanner {
     std::uint64_t run_length_ = 0;
     std::uint64_t mismatch_count_ = 0;
     white_space rule_;
-    word_layout layout_;
+    slice_layout layout_;
     bool started_ = false;
 };
 

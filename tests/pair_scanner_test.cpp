@@ -92,9 +92,10 @@ struct written_lines {
                     piece.data() + piece.size() < window.data() + window.size());
         lines.append(piece).append("\n");
     }
-    char* room(std::size_t bytes) {
-        lines.resize(lines.size() + bytes);
-        return lines.data() + lines.size() - bytes;
+    std::span<char> room() { // as much as a writer's buffer may have
+        const std::size_t used = lines.size();
+        lines.resize(used + 4096);
+        return {lines.data() + used, 4096};
     }
     void wrote_up_to(char* end) { lines.resize(static_cast<std::size_t>(end - lines.data())); }
 };
@@ -102,7 +103,7 @@ struct written_lines {
 // Feeds a token to a scanner a stretch at a time, as the program reads it: each window holds the
 // bytes the scanner carries from the last one, then the next stretch, of the lengths `cuts` gives.
 std::string scanned_in_stretches(std::string_view token, const std::vector<std::size_t>& cuts,
-                                 word_layout layout = word_layout_for_this_processor()) {
+                                 slice_layout layout = slice_layout_for_this_processor()) {
     pair_scanner scanner{white_space::ends_token, layout};
     written_lines written;
     std::string window;
