@@ -14,8 +14,11 @@ namespace {
 #if defined(__x86_64__)
 
 // Eight pairs and the counters carried into them, named by a group number: bits 0 to 7, which of
-// the pairs are equal; bit 8, the mismatch count; bits 9 to 11, the run, up to 7.
+// the pairs are equal; bit 8, the mismatch count; bits 9 to 12, the run. Groups whose run is up
+// to 7 are laid out; a run of 8 to 15, which eight pairs can reach from 7, is named so that its
+// group can be told to be made a piece at a time.
 constexpr std::size_t groups = 1 << 12;
+constexpr std::size_t named_groups = 1 << 13;
 constexpr unsigned longest_run_in = 7;
 constexpr unsigned mismatch_shift = 8; // where the counters stand in a group number
 constexpr unsigned run_shift = 9;
@@ -46,19 +49,22 @@ constexpr counters apply_rules(unsigned equal, counters state, Piece&& piece) {
 
 // For every group, the shuffle that makes its lines from its source, and their length; and, by
 // its equal pairs and mismatch count alone, the run after it, where a group's number has it: the
-// run it leaves, plus the run carried in where `kept_run` keeps it. 64 KiB of shuffles and 6 KiB
+// run it leaves, plus the run carried in where `kept_run` keeps it. 64 KiB of shuffles and 10 KiB
 // of the rest; only the pages that a token's groups use are read.
 constexpr std::uint8_t too_long = 17; // the length of lines that are made a piece at a time
 
 struct group_tables {
     alignas(16) std::array<std::array<std::uint8_t, 16>, groups> shuffles{};
-    std::array<std::uint8_t, groups> lengths{};
+    std::array<std::uint8_t, named_groups> lengths{};
     std::array<std::uint16_t, 512> run_after{};
     std::array<std::uint16_t, 512> kept_run{};
 };
 
 constexpr group_tables make_tables() {
     group_tables tables;
+    for (unsigned group = groups; group < named_groups; ++group) {
+        tables.lengths[group] = too_long;
+    }
     for (unsigned group = 0; group < groups; ++group) {
         auto& shuffle = tables.shuffles[group];
         auto& length = tables.lengths[group];
@@ -100,8 +106,7 @@ prefix_parity(std::uint64_t bits) noexcept {
 template <bool whole_word>
 [[gnu::target("ssse3,sse4.1,pclmul")]] [[gnu::always_inline]] inline std::size_t
 lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t& run,
-             std::uint64_t& mismatch, char*& out, const char* out_end) noexcept {
-    constexpr unsigned longest_run_bits = longest_run_in << run_shift;
+             std::uint64_t& mismatch, char*& out) noexcept {
     const __m128i line_feeds = _mm_set1_epi8('\n');
     // Bit q: the mismatch count after pair q is odd; and before pair q.
     const std::uint64_t odd_after = prefix_parity(~marks) ^ (std::uint64_t{0} - mismatch);
@@ -113,10 +118,6 @@ lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uin
                                             (static_cast<unsigned>(odd_before >> laid) & 1)
                                                 << mismatch_shift;
         const unsigned group = equal_and_mismatch | run_bits;
-        if (run_bits > longest_run_bits ||
-            out_end - out < static_cast<std::ptrdiff_t>(group_room)) {
-            break;
-        }
         const std::uint8_t length = tables.lengths[group];
         if (length == too_long) {
             break;
@@ -142,14 +143,15 @@ lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uin
 lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t from,
                       std::size_t count, std::uint64_t run, std::uint64_t mismatch, char* out,
                       const char* out_end) noexcept {
-    while (from < count) {
+    // Room for a word of groups is asked once a word; a run carried into one is at most 15.
+    while (from < count && run <= longest_run_in &&
+           out_end - out >= static_cast<std::ptrdiff_t>(8 * group_room)) {
         const std::size_t in_word = from % 64;
         const std::size_t laid =
             in_word == 0
-                ? lay_out_word<true>(pairs + from, 64, marks[from / 64], run, mismatch, out,
-                                     out_end)
+                ? lay_out_word<true>(pairs + from, 64, marks[from / 64], run, mismatch, out)
                 : lay_out_word<false>(pairs + from, 64 - in_word, marks[from / 64] >> in_word, run,
-                                      mismatch, out, out_end);
+                                      mismatch, out);
         from += laid;
         if (laid < 64 - in_word) {
             break;
