@@ -40,7 +40,7 @@ struct written_lines {
     std::string lines;
 
     void operator()(std::string_view piece) { lines.append(piece).append("\n"); }
-    std::span<char> room() { // as much as a writer's buffer may have
+    std::span<char> room(std::size_t) { // as much as a writer's buffer may have
         const std::size_t used = lines.size();
         lines.resize(used + 4096);
         return {lines.data() + used, 4096};

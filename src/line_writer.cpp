@@ -37,6 +37,12 @@ char* line_writer::write_long_line(char* at, std::string_view piece) noexcept {
     return in_use() + used_;
 }
 
+char* line_writer::write_out(char* at) noexcept {
+    used_ = static_cast<std::size_t>(at - in_use());
+    flush();
+    return in_use() + used_;
+}
+
 void line_writer::append(std::string_view bytes) noexcept {
     while (!bytes.empty() && error_number_ == 0) {
         if (used_ == write_size_) {

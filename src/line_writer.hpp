@@ -30,9 +30,15 @@ class line_writer {
             at_ = writer_.write_long_line(at_, piece);
         }
 
-        // Where lines may be written straight into the buffer, up to where it must be written out.
-        [[nodiscard]] std::span<char> room() const noexcept {
-            return {at_, short_limit_ + short_piece + 1};
+        // Where lines may be written straight into the buffer, up to where it must be written
+        // out: at least `at_least` bytes (up to a write's size), what is buffered written out
+        // first where it leaves less.
+        [[nodiscard]] std::span<char> room(std::size_t at_least) noexcept {
+            const char* const end = short_limit_ + short_piece + 1;
+            if (static_cast<std::size_t>(end - at_) < at_least) {
+                at_ = writer_.write_out(at_);
+            }
+            return {at_, end};
         }
         void wrote_up_to(char* end) noexcept { at_ = end; }
 
@@ -77,6 +83,8 @@ class line_writer {
     // written from `at`, flushing whenever the buffer fills. Returns where the next line goes.
     // Kept out of line, so that the loop that writes short lines stays small.
     [[gnu::noinline]] char* write_long_line(char* at, std::string_view piece) noexcept;
+    // Writes out the lines up to `at`. Returns where the next line goes: the buffer's start.
+    [[gnu::noinline]] char* write_out(char* at) noexcept;
     void append(std::string_view bytes) noexcept;
     // The part of the buffer in use: its last write_size_ bytes, so that a line written past the
     // end of the part in use would be written past the object, where the sanitizers see it.

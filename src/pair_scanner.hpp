@@ -16,13 +16,13 @@
 #include <span>
 #include <string_view>
 
-// A consumer that can also take lines as bytes: room() gives where lines may be written now;
-// wrote_up_to(end) says where the lines written there end. The scanner
+// A consumer that can also take lines as bytes: room(n) gives where lines may be written now, at
+// least n bytes; wrote_up_to(end) says where the lines written there end. The scanner
 // then writes the lines of dense stretches itself, each piece and a line feed, instead of handing
 // their pieces over one by one.
 template <typename Consumer>
 concept takes_line_bytes = requires(Consumer& consumer, char* end) {
-    { consumer.room() } -> std::same_as<std::span<char>>;
+    { consumer.room(std::size_t{}) } -> std::same_as<std::span<char>>;
     consumer.wrote_up_to(end);
 };
 
@@ -110,7 +110,7 @@ class pair_scanner {
                 std::size_t from = first >= 8 ? 0 : 64; // the first pair not reported yet
                 report_pieces(first, from == 0 ? 0 : equal[0]);
                 while (from < pairs) {
-                    const std::span<char> room = consumer.room();
+                    const std::span<char> room = consumer.room(8 * group_room);
                     const std::size_t mismatches = first + from + mismatch_offset;
                     const laid_out done = layout_(window.data() + first, equal, from, pairs,
                                                   mismatches < 2 ? run_length : 0, mismatches % 2,
@@ -119,7 +119,9 @@ class pair_scanner {
                     from = done.pairs;
                     run_length = done.run;
                     mismatch_offset = done.mismatch - (first + from);
-                    if (from < pairs) { // eight pairs that could not be laid out
+                    // Stopped with room to go on: eight pairs that cannot be laid out.
+                    if (from < pairs && room.data() + room.size() - done.end >=
+                                            static_cast<std::ptrdiff_t>(8 * group_room)) {
                         report_pieces(first + from, (equal[from / 64] >> (from % 64)) & 0xFF);
                         from += 8;
                     }

@@ -92,10 +92,12 @@ struct written_lines {
                     piece.data() + piece.size() < window.data() + window.size());
         lines.append(piece).append("\n");
     }
-    std::span<char> room() { // as much as a writer's buffer may have
+    // As a writer's buffer does: what is asked for, and a little more, so that it runs out often.
+    std::span<char> room(std::size_t at_least) {
         const std::size_t used = lines.size();
-        lines.resize(used + 4096);
-        return {lines.data() + used, 4096};
+        const std::size_t size = at_least + used % 61;
+        lines.resize(used + size);
+        return {lines.data() + used, size};
     }
     void wrote_up_to(char* end) { lines.resize(static_cast<std::size_t>(end - lines.data())); }
 };
