@@ -106,9 +106,11 @@ class pair_scanner {
             // the question.
             if (layout_ != nullptr && words_with_marks == ~std::uint64_t{0} &&
                 pairs == slice_pairs) {
-                // The layout reads 8 bytes before its first pair: not before the window.
-                std::size_t from = first >= 8 ? 0 : 64; // the first pair not reported yet
-                report_pieces(first, from == 0 ? 0 : equal[0]);
+                std::size_t from = 0; // the first pair not reported yet
+                if (first < 8) {      // the layout reads 8 bytes before its first pair
+                    report_pieces(first, equal[0]);
+                    from = 64;
+                }
                 while (from < pairs) {
                     const std::span<char> room = consumer.room(8 * group_room);
                     const std::size_t mismatches = first + from + mismatch_offset;
