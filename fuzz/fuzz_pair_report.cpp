@@ -77,10 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input{reinterpret_cast<const char*>(data + 1), size - 1};
     const std::size_t offset = from_file ? std::min<std::size_t>(data[0] >> 1, input.size()) : 0;
     const std::string_view expected = model_token(input.substr(offset));
-    std::string modelled;
-    for (const std::string_view piece : model_pieces(expected)) {
-        modelled.append(piece).append("\n");
-    }
+    const std::string modelled = model_lines(expected);
 
     std::string lines;
     if (from_file) {

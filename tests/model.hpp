@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,4 +31,13 @@ inline std::vector<std::string_view> model_pieces(std::string_view token) {
         }
     }
     return pieces;
+}
+
+// What the program must write for `token`: the model's pieces, one line each.
+inline std::string model_lines(std::string_view token) {
+    std::string lines;
+    for (const std::string_view piece : model_pieces(token)) {
+        lines.append(piece).append("\n");
+    }
+    return lines;
 }

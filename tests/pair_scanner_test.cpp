@@ -73,14 +73,6 @@ TEST(ScanPairs, AgreesWithTheModelOnRandomTokens) {
     }
 }
 
-std::string lines_of(const pieces& found) {
-    std::string lines;
-    for (const std::string& piece : found) {
-        lines.append(piece).append("\n");
-    }
-    return lines;
-}
-
 // The lines a scanner makes, as the program's writer takes them: a piece at a time, or, where the
 // scanner lays out the lines of dense pieces itself, as bytes written into the room it asks for.
 struct written_lines {
@@ -127,7 +119,7 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
         {"xxyyy", {2, 3}},                  // a run carried over an unequal pair at the cut
     };
     for (const auto& [token, cuts] : cases) {
-        EXPECT_EQ(scanned_in_stretches(token, cuts), lines_of(scanned(token))) << token;
+        EXPECT_EQ(scanned_in_stretches(token, cuts), model_lines(token)) << token;
     }
     // Two to four letters make dense pieces, short runs and many clearings, whose lines the
     // scanner lays out eight pairs at a time where it can; mostly a, runs of hundreds of bytes
@@ -146,8 +138,7 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
         for (std::size_t& cut : cuts) {
             cut = one_byte_cuts ? 1 : 1 + random() % (round % 2 == 0 ? 70 : 20000);
         }
-        const auto modelled = model_pieces(token);
-        const std::string expected = lines_of(pieces(modelled.begin(), modelled.end()));
+        const std::string expected = model_lines(token);
         ASSERT_TRUE(scanned_in_stretches(token, cuts) == expected) << "round " << round;
         ASSERT_TRUE(scanned_in_stretches(token, cuts, nullptr) == expected) << "round " << round;
     }

@@ -231,15 +231,6 @@ outcome execute(const run& how) {
             usage.ru_maxrss};
 }
 
-// What the program must write for `word`: the model's pieces, one line each.
-std::string lines_of(std::string_view word) {
-    std::string lines;
-    for (const std::string_view piece : model_pieces(word)) {
-        lines.append(piece).append("\n");
-    }
-    return lines;
-}
-
 struct case_ {
     std::string input;
     std::string expected;
@@ -319,7 +310,7 @@ TEST(Program, MatchesTheModelOnRandomBinaryWords) {
         const off_t offset = from == source::file ? static_cast<off_t>(skipped.size()) : 0;
         const std::string input = (from == source::file ? skipped : "") + "\n" + token + " tail";
         EXPECT_EQ(execute({.input = input, .from = from, .offset = offset}).output,
-                  lines_of(token));
+                  model_lines(token));
     }
 }
 
@@ -426,7 +417,7 @@ TEST(Program, AnswersExactlyHoweverSlowlyTheBytesMove) {
     };
     for (const auto& [name, how] : cases) {
         const outcome result = execute(how);
-        EXPECT_EQ(result.output, lines_of(word)) << name;
+        EXPECT_EQ(result.output, model_lines(word)) << name;
         EXPECT_EQ(result.diagnostics, "") << name;
         EXPECT_EQ(result.status, 0) << name;
     }
@@ -484,7 +475,7 @@ TEST(Program, PiecesOfEveryLengthLandSafelyAtEveryPlaceBeforeABufferEnds) {
                                          std::pair{sink::pipe, line_writer::pipe_write_size}}) {
         for (std::size_t length = 1; length <= 40; ++length) {
             const auto [word, written] = word_with_pieces_at_buffer_ends(length, write_size, 48);
-            const std::string expected = lines_of(word);
+            const std::string expected = model_lines(word);
             ASSERT_EQ(expected.size(), written); // the arithmetic that placed the pieces holds
             const outcome result = execute({.input = word + "\n", .to = to});
             // Not ASSERT_EQ: a failure would print megabytes of lines.
@@ -498,7 +489,7 @@ TEST(Program, AReadFailureAfterOutputKeepsTheWholeLinesFoundBeforeIt) {
     // More lines than one buffer holds, so that some are written before the failure, some after.
     const std::string word = std::string(400, 'a') + "bxccdd";
     const outcome result = execute({.input = word, .from = source::socket_reset});
-    EXPECT_EQ(result.output, lines_of(word));
+    EXPECT_EQ(result.output, model_lines(word));
     EXPECT_EQ(result.diagnostics, "pair_report: read error: Connection reset by peer\n");
     EXPECT_EQ(result.status, 1);
 }
