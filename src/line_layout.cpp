@@ -111,12 +111,17 @@ lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uin
     // Bit q: the mismatch count after pair q is odd; and before pair q.
     const std::uint64_t odd_after = prefix_parity(~marks) ^ (std::uint64_t{0} - mismatch);
     const std::uint64_t odd_before = odd_after << 1 | mismatch;
+    // Each group's equal pairs and mismatch count, for all eight at once: its byte of the marks
+    // beside the low bit of its byte of odd_before, as one 16-bit number.
+    alignas(16) std::array<std::uint16_t, 8> equal_and_mismatches;
+    _mm_store_si128(reinterpret_cast<__m128i*>(equal_and_mismatches.data()),
+                    _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(marks)),
+                                      _mm_cvtsi64_si128(static_cast<long long>(
+                                          odd_before & 0x0101010101010101U))));
     auto run_bits = static_cast<unsigned>(run << run_shift);
     std::size_t laid = 0;
     for (; laid < (whole_word ? 64 : count); laid += 8) {
-        const unsigned equal_and_mismatch = (static_cast<unsigned>(marks >> laid) & 0xFF) |
-                                            (static_cast<unsigned>(odd_before >> laid) & 1)
-                                                << mismatch_shift;
+        const unsigned equal_and_mismatch = equal_and_mismatches[laid / 8];
         const unsigned group = equal_and_mismatch | run_bits;
         const std::uint8_t length = tables.lengths[group];
         if (length == too_long) {
