@@ -1,9 +1,10 @@
 // Laying out the lines of dense pieces eight pairs at a time: where most adjacent pairs of a
 // stretch of the token are equal (a small alphabet, a regular pattern), the lines that eight pairs
-// make are mostly at most 16 bytes, and which bytes they are depends only on which of the pairs
-// are equal and on the counters carried in. A table made at compile time holds, for every such
-// case, the byte shuffle that makes those lines from the 16 bytes around the pairs: one shuffle
-// and one store write the lines of eight pairs, with no step from one piece to the next.
+// make are mostly at most 16 bytes, nearly always at most 32, and which bytes they are depends
+// only on which of the pairs are equal and on the counters carried in. A table made at compile
+// time holds, for every such case, the byte shuffles that make those lines from the 16 bytes
+// around the pairs: one shuffle and one store write the lines of eight pairs (two, past 16
+// bytes), with no step from one piece to the next.
 #pragma once
 
 #include <cstddef>
@@ -20,14 +21,14 @@ struct laid_out {
 // Writes the lines of pairs `from` to `count` (multiples of 8) of the slice whose left bytes begin
 // at `pairs` (pair k: bytes k and k + 1) and whose equal pairs are marked in `marks` (bit k % 64
 // of word k / 64), from `out` on, eight pairs at a time, given the counters carried in. Stops
-// before eight pairs that carry in a run longer than 7 or make more than 16 bytes of lines, which
+// before eight pairs that carry in a run longer than 7 or make more than 32 bytes of lines, which
 // the caller makes a piece at a time, and where fewer than `group_room` bytes are left before
 // `out_end`. Reads the 8 bytes before pair `from`.
 using slice_layout = laid_out (*)(const char* pairs, const std::uint64_t* marks, std::size_t from,
                                   std::size_t count, std::uint64_t run, std::uint64_t mismatch,
                                   char* out, const char* out_end) noexcept;
 
-constexpr std::size_t group_room = 16; // what one group's lines may write
+constexpr std::size_t group_room = 32; // what one group's lines may write
 
 // The layout this processor can run (it needs a byte shuffle and a carry-less multiply: SSSE3,
 // SSE4.1 and PCLMUL on x86-64), or nullptr where there is none, or where the build caps the
