@@ -53,7 +53,8 @@ constexpr counters apply_rules(unsigned equal, counters state, Piece&& piece) {
 // it. 64 KiB of shuffles for every group and 64 KiB for the few whose lines pass 16 bytes (1.4%
 // on random A/C/G/T), and 10 KiB of the rest; only the pages that a token's groups use are read.
 constexpr unsigned shuffle_size = 16;
-constexpr std::uint8_t too_long = 2 * shuffle_size + 1; // the length of lines made a piece at a time
+// The length named for lines made a piece at a time.
+constexpr std::uint8_t too_long = 2 * shuffle_size + 1;
 
 struct group_tables {
     using shuffle = std::array<std::uint8_t, shuffle_size>;
