@@ -3,6 +3,7 @@
 #include "pair_kernels.hpp"
 
 #include <array>
+#include <bit>
 #include <string_view>
 
 #if defined(__x86_64__)
@@ -70,23 +71,26 @@ constexpr group_tables make_tables() {
         tables.lengths[group] = too_long;
     }
     for (unsigned group = 0; group < groups; ++group) {
-        std::array<std::uint8_t, 2 * shuffle_size> shuffle{};
+        // Built in a plain array and stored whole: a compiler counts the steps of a constant
+        // evaluation, and a subscript of a std::array is a call.
+        std::uint8_t lanes[2][shuffle_size]{};
         auto& length = tables.lengths[group];
         const counters after = apply_rules(
-            group & 0xFF, {group >> 9, (group >> 8) & 1}, [&](unsigned pair, std::uint64_t run) {
-                if (length + run + 1 > shuffle.size()) {
+            group & 0xFF, {group >> run_shift, (group >> mismatch_shift) & 1},
+            [&](unsigned pair, std::uint64_t run) {
+                if (length + run + 1 > 2 * shuffle_size) {
                     length = too_long;
                     return;
                 }
-                for (unsigned byte = 0; byte < run; ++byte) {
-                    shuffle[length++] =
-                        static_cast<std::uint8_t>(source_offset + pair + 1 - run + byte);
+                for (unsigned byte = 0; byte <= run; ++byte, ++length) {
+                    lanes[length / shuffle_size][length % shuffle_size] =
+                        byte == run
+                            ? line_feed_lane
+                            : static_cast<std::uint8_t>(source_offset + pair + 1 - run + byte);
                 }
-                shuffle[length++] = line_feed_lane;
             });
-        for (unsigned byte = 0; byte < shuffle_size; ++byte) {
-            tables.shuffles[0][group][byte] = shuffle[byte];
-            tables.shuffles[1][group][byte] = shuffle[shuffle_size + byte];
+        for (unsigned half = 0; half < 2; ++half) {
+            tables.shuffles[half][group] = std::bit_cast<group_tables::shuffle>(lanes[half]);
         }
         if (group < 512) { // no run carried in: what the run after depends on beside it
             tables.run_after[group] = static_cast<std::uint16_t>(after.run << run_shift);
