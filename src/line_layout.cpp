@@ -1,10 +1,7 @@
 #include "line_layout.hpp"
 
-#include "pair_kernels.hpp"
-
 #include <array>
 #include <bit>
-#include <string_view>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -191,10 +188,11 @@ lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t
 
 slice_layout slice_layout_for_this_processor() noexcept {
 #if defined(__x86_64__)
-    // Every processor with AVX2 has the shuffle and the carry-less multiply; one capped below it
-    // is measured without them.
-    const std::string_view kernel = chosen_pair_kernel().name;
-    if (kernel == "avx2" || kernel == "avx512bw") {
+    // Chosen by what the layout itself needs, not by the kernels' tier: most processors without
+    // AVX2, whose kernels are the SSE2 ones, have these three (every Intel one since 2010).
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
+        __builtin_cpu_supports("pclmul")) {
         return lay_out_with_shuffles;
     }
 #endif

@@ -31,6 +31,5 @@ using slice_layout = laid_out (*)(const char* pairs, const std::uint64_t* marks,
 constexpr std::size_t group_room = 32; // what one group's lines may write
 
 // The layout this processor can run (it needs a byte shuffle and a carry-less multiply: SSSE3,
-// SSE4.1 and PCLMUL on x86-64), or nullptr where there is none, or where the build caps the
-// kernels below AVX2.
+// SSE4.1 and PCLMUL on x86-64), or nullptr where there is none.
 slice_layout slice_layout_for_this_processor() noexcept;

@@ -289,10 +289,6 @@ slice_marks pair_kernel::mark(std::string_view bytes, std::uint64_t* equal,
     return found;
 }
 
-const pair_kernel& chosen_pair_kernel() noexcept {
-    return chosen;
-}
-
 std::span<const pair_kernel> runnable_pair_kernels() noexcept {
     return runnable;
 }

@@ -52,8 +52,5 @@ struct pair_kernel {
     slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const noexcept;
 };
 
-// The variant that mark_equal_pairs runs: the fastest this processor has, or the build's cap.
-const pair_kernel& chosen_pair_kernel() noexcept;
-
 // Every variant this processor can run, the fastest first; the portable one is always last.
 std::span<const pair_kernel> runnable_pair_kernels() noexcept;
