@@ -63,15 +63,15 @@ struct group_tables {
 };
 
 constexpr group_tables make_tables() {
-    group_tables tables;
+    group_tables made;
     for (unsigned group = groups; group < named_groups; ++group) {
-        tables.lengths[group] = too_long;
+        made.lengths[group] = too_long;
     }
     for (unsigned group = 0; group < groups; ++group) {
         // Built in a plain array and stored whole: a compiler counts the steps of a constant
         // evaluation, and a subscript of a std::array is a call.
         std::uint8_t lanes[2][shuffle_size]{};
-        auto& length = tables.lengths[group];
+        auto& length = made.lengths[group];
         const counters after = apply_rules(
             group & 0xFF, {group >> run_shift, (group >> mismatch_shift) & 1},
             [&](unsigned pair, std::uint64_t run) {
@@ -87,14 +87,14 @@ constexpr group_tables make_tables() {
                 }
             });
         for (unsigned half = 0; half < 2; ++half) {
-            tables.shuffles[half][group] = std::bit_cast<group_tables::shuffle>(lanes[half]);
+            made.shuffles[half][group] = std::bit_cast<group_tables::shuffle>(lanes[half]);
         }
         if (group < 512) { // no run carried in: what the run after depends on beside it
-            tables.run_after[group] = static_cast<std::uint16_t>(after.run << run_shift);
-            tables.kept_run[group] = after.cleared ? 0 : 0xFFFF;
+            made.run_after[group] = static_cast<std::uint16_t>(after.run << run_shift);
+            made.kept_run[group] = after.cleared ? 0 : 0xFFFF;
         }
     }
-    return tables;
+    return made;
 }
 
 constexpr group_tables tables = make_tables();

@@ -26,7 +26,7 @@ std::size_t write_size_for(int descriptor) noexcept {
 line_writer::line_writer(int descriptor) noexcept
     : descriptor_{descriptor}, write_size_{write_size_for(descriptor)} {}
 
-char* line_writer::write_long_line(char* at, std::string_view piece) noexcept {
+char* line_writer::write_long_line(const char* at, std::string_view piece) noexcept {
     used_ = static_cast<std::size_t>(at - in_use());
     if (error_number_ == 0) {
         append(piece);
@@ -37,7 +37,7 @@ char* line_writer::write_long_line(char* at, std::string_view piece) noexcept {
     return in_use() + used_;
 }
 
-char* line_writer::write_out(char* at) noexcept {
+char* line_writer::write_out(const char* at) noexcept {
     used_ = static_cast<std::size_t>(at - in_use());
     flush();
     return in_use() + used_;

@@ -82,9 +82,9 @@ class line_writer {
     // A line that is not short, or that the buffer has no room left for in one fixed-size copy:
     // written from `at`, flushing whenever the buffer fills. Returns where the next line goes.
     // Kept out of line, so that the loop that writes short lines stays small.
-    [[gnu::noinline]] char* write_long_line(char* at, std::string_view piece) noexcept;
+    [[gnu::noinline]] char* write_long_line(const char* at, std::string_view piece) noexcept;
     // Writes out the lines up to `at`. Returns where the next line goes: the buffer's start.
-    [[gnu::noinline]] char* write_out(char* at) noexcept;
+    [[gnu::noinline]] char* write_out(const char* at) noexcept;
     void append(std::string_view bytes) noexcept;
     // The part of the buffer in use: its last write_size_ bytes, so that a line written past the
     // end of the part in use would be written past the object, where the sanitizers see it.
