@@ -188,8 +188,8 @@ lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t
 
 slice_layout slice_layout_for_this_processor() noexcept {
 #if defined(__x86_64__)
-    // Chosen by what the layout itself needs, not by the kernels' tier: most processors without
-    // AVX2, whose kernels are the SSE2 ones, have these three (every Intel one since 2010).
+    // Chosen by what the layout itself needs, not by the kernels' tier: most x86-64 processors
+    // made since 2011 have these three, AVX2 or not, and so the SSE2 kernels' ones mostly do.
     __builtin_cpu_init();
     if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
         __builtin_cpu_supports("pclmul")) {
