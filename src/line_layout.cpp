@@ -53,6 +53,7 @@ constexpr counters apply_rules(unsigned equal, counters state, Piece&& piece) {
 constexpr unsigned shuffle_size = 16;
 // The length named for lines made a piece at a time.
 constexpr std::uint8_t too_long = 2 * shuffle_size + 1;
+static_assert(word_room == 8 * 2 * shuffle_size);
 
 struct group_tables {
     using shuffle = std::array<std::uint8_t, shuffle_size>;
@@ -167,7 +168,7 @@ lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t
                       const char* out_end) noexcept {
     // Room for a word of groups is asked once a word; a run carried into one is at most 15.
     while (from < count && run <= longest_run_in &&
-           out_end - out >= static_cast<std::ptrdiff_t>(8 * group_room)) {
+           out_end - out >= static_cast<std::ptrdiff_t>(word_room)) {
         const std::size_t in_word = from % 64;
         const std::size_t laid =
             in_word == 0

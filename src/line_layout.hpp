@@ -22,13 +22,14 @@ struct laid_out {
 // at `pairs` (pair k: bytes k and k + 1) and whose equal pairs are marked in `marks` (bit k % 64
 // of word k / 64), from `out` on, eight pairs at a time, given the counters carried in. Stops
 // before eight pairs that carry in a run longer than 7 or make more than 32 bytes of lines, which
-// the caller makes a piece at a time, and where fewer than `group_room` bytes are left before
+// the caller makes a piece at a time, and where fewer than `word_room` bytes are left before
 // `out_end`. Reads the 8 bytes before pair `from`.
 using slice_layout = laid_out (*)(const char* pairs, const std::uint64_t* marks, std::size_t from,
                                   std::size_t count, std::uint64_t run, std::uint64_t mismatch,
                                   char* out, const char* out_end) noexcept;
 
-constexpr std::size_t group_room = 32; // what one group's lines may write
+// What the lines of a word may write: room is asked for once a word, of eight groups of 32 bytes.
+constexpr std::size_t word_room = 8 * 32;
 
 // The layout this processor can run (it needs a byte shuffle and a carry-less multiply: SSSE3,
 // SSE4.1 and PCLMUL on x86-64), or nullptr where there is none.

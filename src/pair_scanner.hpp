@@ -112,7 +112,7 @@ class pair_scanner {
                     from = 64;
                 }
                 while (from < pairs) {
-                    const std::span<char> room = consumer.room(8 * group_room);
+                    const std::span<char> room = consumer.room(word_room);
                     const std::size_t mismatches = first + from + mismatch_offset;
                     const laid_out done = layout_(window.data() + first, equal, from, pairs,
                                                   mismatches < 2 ? run_length : 0, mismatches % 2,
@@ -123,7 +123,7 @@ class pair_scanner {
                     mismatch_offset = done.mismatch - (first + from);
                     // Stopped with room to go on: eight pairs that cannot be laid out.
                     if (from < pairs && room.data() + room.size() - done.end >=
-                                            static_cast<std::ptrdiff_t>(8 * group_room)) {
+                                            static_cast<std::ptrdiff_t>(word_room)) {
                         report_pieces(first + from, (equal[from / 64] >> (from % 64)) & 0xFF);
                         from += 8;
                     }
