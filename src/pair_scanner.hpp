@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 // A consumer that can also take lines as bytes: room(n) gives where lines may be written now, at
 // least n bytes; wrote_up_to(end) says where the lines written there end. The scanner
@@ -100,6 +102,12 @@ class pair_scanner {
                 report_piece(word_start + static_cast<std::size_t>(std::countr_zero(bits)));
             }
         };
+        // `run_length` and `mismatch_count` as they stand when `pair` is reached.
+        const auto counters_at = [&](std::size_t pair) {
+            const std::size_t mismatches = pair + mismatch_offset;
+            return std::pair<std::uint64_t, std::uint64_t>{mismatches < 2 ? run_length : 0,
+                                                           mismatches % 2};
+        };
         if constexpr (takes_line_bytes<Consumer>) {
             // A whole slice with pieces in every word: their lines are laid out eight pairs at a
             // time, but for the pairs that cannot be. Where pieces are sparse, no word pays for
@@ -113,10 +121,9 @@ class pair_scanner {
                 }
                 while (from < pairs) {
                     const std::span<char> room = consumer.room(word_room);
-                    const std::size_t mismatches = first + from + mismatch_offset;
-                    const laid_out done = layout_(window.data() + first, equal, from, pairs,
-                                                  mismatches < 2 ? run_length : 0, mismatches % 2,
-                                                  room.data(), room.data() + room.size());
+                    const auto [run, mismatch] = counters_at(first + from);
+                    const laid_out done = layout_(window.data() + first, equal, from, pairs, run,
+                                                  mismatch, room.data(), room.data() + room.size());
                     consumer.wrote_up_to(done.end);
                     from = done.pairs;
                     run_length = done.run;
@@ -135,9 +142,7 @@ class pair_scanner {
             const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
             report_pieces(first + 64 * word, equal[word]);
         }
-        const std::size_t mismatches = first + pairs + mismatch_offset;
-        run_length_ = mismatches < 2 ? run_length : 0;
-        mismatch_count_ = mismatches % 2;
+        std::tie(run_length_, mismatch_count_) = counters_at(first + pairs);
     }
 
     std::uint64_t run_length_ = 0;
