@@ -40,14 +40,16 @@ slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal,
 slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
                                        white_space rule);
 
-// One implementation of the kernel. `mark_blocks` handles up to 64 whole blocks of 64 pairs
-// (reading 65 bytes each), stopping after the first block that holds a byte of `stop` (a mask of
-// all ones when white space ends the token, else 0); the end it returns is that byte's index, or
-// 64 * blocks.
+// What each variant does: marks up to 64 whole blocks of 64 pairs (reading 65 bytes each),
+// stopping after the first block that holds a byte of `stop` (a mask of all ones when white space
+// ends the token, else 0); the end it returns is that byte's index, or 64 * blocks.
+using block_marker = slice_marks(const char* bytes, std::size_t blocks, std::uint64_t* equal,
+                                 std::uint64_t stop) noexcept;
+
+// One implementation of the kernel.
 struct pair_kernel {
     std::string_view name;
-    slice_marks (*mark_blocks)(const char* bytes, std::size_t blocks, std::uint64_t* equal,
-                               std::uint64_t stop) noexcept;
+    block_marker* mark_blocks;
 
     slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const noexcept;
 };
