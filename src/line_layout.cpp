@@ -20,6 +20,9 @@ constexpr std::size_t named_groups = 1 << 13;
 constexpr unsigned longest_run_in = 7;
 constexpr unsigned mismatch_shift = 8; // where the counters stand in a group number
 constexpr unsigned run_shift = 9;
+// The equal pairs and mismatch count alone: what the run after a group depends on, beside the
+// run carried in.
+constexpr std::size_t groups_without_run = std::size_t{1} << run_shift;
 // The source of a group's lines: the 16 bytes from 8 before its first pair, so that pair k's left
 // byte is byte 8 + k, and a piece of up to 15 bytes that ends there begins inside.
 constexpr unsigned source_offset = 8;
@@ -59,8 +62,8 @@ struct group_tables {
     using shuffle = std::array<std::uint8_t, shuffle_size>;
     alignas(16) std::array<std::array<shuffle, groups>, 2> shuffles{}; // bytes 0 to 15, 16 to 31
     std::array<std::uint8_t, named_groups> lengths{};
-    std::array<std::uint16_t, 512> run_after{};
-    std::array<std::uint16_t, 512> kept_run{};
+    std::array<std::uint16_t, groups_without_run> run_after{};
+    std::array<std::uint16_t, groups_without_run> kept_run{};
 };
 
 constexpr group_tables make_tables() {
@@ -90,7 +93,7 @@ constexpr group_tables make_tables() {
         for (unsigned half = 0; half < 2; ++half) {
             made.shuffles[half][group] = std::bit_cast<group_tables::shuffle>(lanes[half]);
         }
-        if (group < 512) { // no run carried in: what the run after depends on beside it
+        if (group < groups_without_run) {
             made.run_after[group] = static_cast<std::uint16_t>(after.run << run_shift);
             made.kept_run[group] = after.cleared ? 0 : 0xFFFF;
         }
