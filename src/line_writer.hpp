@@ -58,10 +58,9 @@ class line_writer {
     // piece to the next.
     template <std::invocable<sink&> Scan>
     auto write_lines(Scan&& scan) noexcept(std::is_nothrow_invocable_v<Scan, sink&>) {
-        char* const buffer = in_use();
-        sink lines{*this, buffer + used_, buffer + write_size_ - (short_piece + 1)};
+        sink lines{*this, buffer_.data() + used_, buffer_.data() + write_size - (short_piece + 1)};
         const auto result = scan(lines);
-        used_ = static_cast<std::size_t>(lines.at_ - buffer);
+        used_ = static_cast<std::size_t>(lines.at_ - buffer_.data());
         return result;
     }
 
@@ -72,9 +71,10 @@ class line_writer {
     // is lost by then, and there is no point in making more of it.
     [[nodiscard]] int error_number() const noexcept { return error_number_; }
 
-    // How much is written at a time into a pipe or a socket, and into anything else.
-    static constexpr std::size_t pipe_write_size = std::size_t{8} * 1024;
-    static constexpr std::size_t file_write_size = std::size_t{32} * 1024;
+    // How much is written at a time: the whole buffer, but for long lines into a pipe or a
+    // socket, which go out as soon as a stream's worth is buffered.
+    static constexpr std::size_t write_size = std::size_t{32} * 1024;
+    static constexpr std::size_t pipe_stream_size = std::size_t{8} * 1024;
     // The longest piece copied in one fixed-size move, and so the bytes read from every piece.
     static constexpr std::size_t short_piece = 16;
 
@@ -86,14 +86,13 @@ class line_writer {
     // Writes out the lines up to `at`. Returns where the next line goes: the buffer's start.
     [[gnu::noinline]] char* write_out(const char* at) noexcept;
     void append(std::string_view bytes) noexcept;
-    // The part of the buffer in use: its last write_size_ bytes, so that a line written past the
-    // end of the part in use would be written past the object, where the sanitizers see it.
-    [[nodiscard]] char* in_use() noexcept { return buffer_.data() + buffer_.size() - write_size_; }
 
     int descriptor_;
     int error_number_ = 0;
-    std::size_t write_size_;
+    std::size_t long_line_write_size_; // where long lines are written out
     std::size_t used_ = 0;
-    // Not cleared: only the bytes that lines were written to are ever written out.
-    std::array<char, file_write_size> buffer_;
+    // Not cleared: only the bytes that lines were written to are ever written out. The last
+    // member, so that a line written past its end is written past the object, where the
+    // sanitizers see it.
+    std::array<char, write_size> buffer_;
 };

@@ -468,11 +468,13 @@ word_with_pieces_at_buffer_ends(std::size_t length, std::size_t write_size, std:
 }
 
 TEST(Program, PiecesOfEveryLengthLandSafelyAtEveryPlaceBeforeABufferEnds) {
-    // Short pieces are copied in fixed-size moves, which must never write past the buffer,
-    // whose size differs for a file and a pipe. The word is read whole in one read, so that
-    // nothing but a full buffer is written out before the end.
-    for (const auto& [to, write_size] : {std::pair{sink::file, line_writer::file_write_size},
-                                         std::pair{sink::pipe, line_writer::pipe_write_size}}) {
+    // Short pieces are copied in fixed-size moves, which must never write past the buffer. The
+    // word is read whole in one read, so that into a file nothing but a full buffer is written
+    // out before the end. Into a pipe, long lines go out once 8 KiB are buffered and short ones
+    // once the buffer is full, so the places where writes end vary, and short and long pieces
+    // both meet them.
+    for (const auto& [to, write_size] : {std::pair{sink::file, line_writer::write_size},
+                                         std::pair{sink::pipe, line_writer::pipe_stream_size}}) {
         for (std::size_t length = 1; length <= 40; ++length) {
             const auto [word, written] = word_with_pieces_at_buffer_ends(length, write_size, 48);
             const std::string expected = model_lines(word);
