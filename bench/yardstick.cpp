@@ -1,8 +1,9 @@
 // What the machine does without pair_report, for the benchmark to hold it to: `yardstick read`
 // reads standard input to its end into one reused 256 KiB buffer and touches every byte, through
 // a pipe enlarged as pair_report enlarges it; `yardstick write N CHUNK` writes N bytes to standard
-// output in writes of CHUNK bytes (at most 32 KiB); `yardstick read-write N CHUNK` does both, one
-// after the other: all that a run with heavy output must do besides making its lines.
+// output in writes of CHUNK bytes (at most 32 KiB), into a pipe enlarged the same way; `yardstick
+// read-write N CHUNK` does both, one after the other: all that a run with heavy output must do
+// besides making its lines.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -34,6 +35,9 @@ bool read_everything() {
 }
 
 bool write_bytes(std::uint64_t size, std::size_t chunk_size) {
+#if defined(F_SETPIPE_SZ)
+    static_cast<void>(::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20));
+#endif
     alignas(64) std::array<char, std::size_t{32} * 1024> buffer{};
     buffer.fill('a');
     chunk_size = std::min(chunk_size, buffer.size());
