@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -25,13 +24,7 @@ constexpr std::size_t round_up_to_alignment(std::size_t size) noexcept {
 } // namespace
 
 token_reader::token_reader(int descriptor) noexcept : descriptor_{descriptor} {
-    // A larger pipe lets a large token arrive in fewer, longer reads, with fewer switches between
-    // its producer and this process. Anything but a pipe refuses, and so may a pipe over its
-    // owner's limit; either way the token is read the same. Only Linux can resize a pipe:
-    // elsewhere it is read at the size it has.
-#if defined(F_SETPIPE_SZ)
-    static_cast<void>(::fcntl(descriptor, F_SETPIPE_SZ, 1 << 20));
-#endif
+    enlarge_pipe(descriptor); // a large token arrives in fewer, longer reads
 }
 
 // The carried bytes move to just before a 64-byte boundary, where the next read lands: on some
