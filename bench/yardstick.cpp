@@ -4,6 +4,8 @@
 // output in writes of CHUNK bytes (at most 32 KiB), into a pipe enlarged the same way; `yardstick
 // read-write N CHUNK` does both, one after the other: all that a run with heavy output must do
 // besides making its lines.
+#include "descriptor_wait.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,15 +13,12 @@
 #include <cstring>
 #include <string_view>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 bool read_everything() {
-#if defined(F_SETPIPE_SZ)
-    static_cast<void>(::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20));
-#endif
+    enlarge_pipe(STDIN_FILENO);
     alignas(64) std::array<char, std::size_t{256} * 1024> buffer{};
     std::uint64_t touched = 0;
     for (ssize_t count; (count = ::read(STDIN_FILENO, buffer.data(), buffer.size())) > 0;) {
@@ -35,9 +34,7 @@ bool read_everything() {
 }
 
 bool write_bytes(std::uint64_t size, std::size_t chunk_size) {
-#if defined(F_SETPIPE_SZ)
-    static_cast<void>(::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20));
-#endif
+    enlarge_pipe(STDOUT_FILENO);
     alignas(64) std::array<char, std::size_t{32} * 1024> buffer{};
     buffer.fill('a');
     chunk_size = std::min(chunk_size, buffer.size());
