@@ -1,7 +1,10 @@
 #include "line_layout.hpp"
 
+#include "pair_kernels.hpp"
+
 #include <array>
 #include <bit>
+#include <string_view>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -49,10 +52,10 @@ constexpr counters apply_rules(unsigned equal, counters state, Piece&& piece) {
 }
 
 // For every group, the shuffles that make its lines from its source, their first 16 bytes and the
-// 16 after, and their length; and, by its equal pairs and mismatch count alone, the run after it,
-// where a group's number has it: the run it leaves, plus the run carried in where `kept_run` keeps
-// it. 64 KiB of shuffles for every group and 64 KiB for the few whose lines pass 16 bytes (1.4%
-// on random A/C/G/T), and 10 KiB of the rest; only the pages that a token's groups use are read.
+// 16 after, side by side, and their length; and, by its equal pairs and mismatch count alone, the
+// run after it, where a group's number has it: the run it leaves, plus the run carried in where
+// `kept_run` keeps it (32 bits each, so that the step is an and and an add straight from memory).
+// 128 KiB of shuffles and 12 KiB of the rest; only the pages that a token's groups use are read.
 constexpr unsigned shuffle_size = 16;
 // The length named for lines made a piece at a time.
 constexpr std::uint8_t too_long = 2 * shuffle_size + 1;
@@ -60,10 +63,11 @@ static_assert(word_room == 8 * 2 * shuffle_size);
 
 struct group_tables {
     using shuffle = std::array<std::uint8_t, shuffle_size>;
-    alignas(16) std::array<std::array<shuffle, groups>, 2> shuffles{}; // bytes 0 to 15, 16 to 31
+    using shuffles = std::array<shuffle, 2>; // bytes 0 to 15, 16 to 31
+    alignas(2 * shuffle_size) std::array<shuffles, groups> lines{};
     std::array<std::uint8_t, named_groups> lengths{};
-    std::array<std::uint16_t, groups_without_run> run_after{};
-    std::array<std::uint16_t, groups_without_run> kept_run{};
+    std::array<std::uint32_t, groups_without_run> run_after{};
+    std::array<std::uint32_t, groups_without_run> kept_run{};
 };
 
 constexpr group_tables make_tables() {
@@ -91,11 +95,11 @@ constexpr group_tables make_tables() {
                 }
             });
         for (unsigned half = 0; half < 2; ++half) {
-            made.shuffles[half][group] = std::bit_cast<group_tables::shuffle>(lanes[half]);
+            made.lines[group][half] = std::bit_cast<group_tables::shuffle>(lanes[half]);
         }
         if (group < groups_without_run) {
-            made.run_after[group] = static_cast<std::uint16_t>(after.run << run_shift);
-            made.kept_run[group] = after.cleared ? 0 : 0xFFFF;
+            made.run_after[group] = static_cast<std::uint32_t>(after.run << run_shift);
+            made.kept_run[group] = after.cleared ? 0 : ~std::uint32_t{0};
         }
     }
     return made;
@@ -104,29 +108,58 @@ constexpr group_tables make_tables() {
 constexpr group_tables tables = make_tables();
 
 // Bit q: the parity of the bits of `bits` at or below q: a carry-less multiply by all ones.
-[[gnu::target("pclmul")]] [[gnu::always_inline]] inline std::uint64_t
-prefix_parity(std::uint64_t bits) noexcept {
+[[gnu::target("pclmul")]] inline std::uint64_t prefix_parity(std::uint64_t bits) noexcept {
     const __m128i product =
         _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(bits)), _mm_set1_epi8(-1), 0);
     return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
 
-// Up to 16 bytes of lines, from a group's source. Lanes with the high bit set are line feeds:
-// the shuffle zeroes them, the blend fills them in.
-[[gnu::target("ssse3,sse4.1")]] [[gnu::always_inline]] inline void
-write_lines(__m128i source, const group_tables::shuffle& shuffle, char* out) noexcept {
+// How each instruction set writes a group's lines, from its source and its shuffles. Lanes with
+// the high bit set are line feeds: the shuffle zeroes them, the blend fills them in. Bytes past
+// the lines may be written too, up to 32 from `out`: the next group's lines overwrite them.
+
+// 16 bytes a shuffle, and a second shuffle for the rare group whose lines pass 16 bytes (1.4% on
+// random A/C/G/T), on a branch: leaving the layout for them cost a fifth of its time.
+[[gnu::target("ssse3,sse4.1")]] void
+write_half(__m128i source, const group_tables::shuffle& shuffle, char* out) noexcept {
     const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(shuffle.data()));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                      _mm_blendv_epi8(_mm_shuffle_epi8(source, lanes), _mm_set1_epi8('\n'), lanes));
 }
+
+[[gnu::target("ssse3,sse4.1")]] void write_lines_sse41(const char* from,
+                                                       const group_tables::shuffles& shuffles,
+                                                       std::uint8_t length, char* out) noexcept {
+    const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    if (length > shuffle_size) [[unlikely]] {
+        write_half(source, shuffles[1], out + shuffle_size);
+    }
+    write_half(source, shuffles[0], out);
+}
+
+// All 32 bytes in one shuffle of the source repeated in both halves: no branch on the length,
+// whose wrong guesses took a tenth of the layout's time on random A/C/G/T.
+[[gnu::target("avx2")]] void write_lines_avx2(const char* from,
+                                              const group_tables::shuffles& shuffles,
+                                              std::uint8_t /*length*/, char* out) noexcept {
+    const __m256i source =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+    const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(shuffles.data()));
+    _mm256_storeu_si256(
+        reinterpret_cast<__m256i*>(out),
+        _mm256_blendv_epi8(_mm256_shuffle_epi8(source, lanes), _mm256_set1_epi8('\n'), lanes));
+}
+
+using group_writer = void (*)(const char*, const group_tables::shuffles&, std::uint8_t,
+                              char*) noexcept;
 
 // The loop over a whole word has a fixed count, so that it is unrolled and each group's checks
 // are a branch of their own, which a predictor learns; a word resumed after pairs that could not
 // be laid out takes the loop with a count. The mismatch count before each group comes from the
 // parity of the unequal pairs before it, not from the group before: what carries from group to
 // group is the run alone, in an addition that waits on no load. Returns the pairs laid out.
-template <bool whole_word>
-[[gnu::target("ssse3,sse4.1,pclmul")]] [[gnu::always_inline]] inline std::size_t
+template <bool whole_word, group_writer write_lines>
+[[gnu::always_inline]] inline std::size_t
 lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uint64_t& run,
              std::uint64_t& mismatch, char*& out) noexcept {
     // Bit q: the mismatch count after pair q is odd; and before pair q.
@@ -139,45 +172,43 @@ lay_out_word(const char* pairs, std::size_t count, std::uint64_t marks, std::uin
                     _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(marks)),
                                       _mm_cvtsi64_si128(static_cast<long long>(
                                           odd_before & 0x0101010101010101U))));
-    auto run_bits = static_cast<unsigned>(run << run_shift);
+    auto run_bits = static_cast<std::uint32_t>(run << run_shift);
     std::size_t laid = 0;
+    // Unrolled by hand where g++ would leave the eight groups of a whole word in a loop.
+#pragma GCC unroll 8
     for (; laid < (whole_word ? 64 : count); laid += 8) {
         const unsigned equal_and_mismatch = equal_and_mismatches[laid / 8];
         const unsigned group = equal_and_mismatch | run_bits;
         const std::uint8_t length = tables.lengths[group];
-        const __m128i source =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + laid - source_offset));
-        // A rare branch, taken for lines past 16 bytes: on random A/C/G/T, leaving the layout for
-        // them cost a fifth of its time, and this branch's wrong guesses cost next to nothing.
-        if (length > shuffle_size) [[unlikely]] {
-            if (length == too_long) {
-                break;
-            }
-            write_lines(source, tables.shuffles[1][group], out + shuffle_size);
+        if (length == too_long) [[unlikely]] {
+            break;
         }
-        write_lines(source, tables.shuffles[0][group], out);
+        write_lines(pairs + laid - source_offset, tables.lines[group], length, out);
         out += length;
         run_bits =
-            tables.run_after[equal_and_mismatch] + (tables.kept_run[equal_and_mismatch] & run_bits);
+            (run_bits & tables.kept_run[equal_and_mismatch]) + tables.run_after[equal_and_mismatch];
     }
     run = run_bits >> run_shift;
     mismatch = laid == 0 ? mismatch : (odd_after >> (laid - 1)) & 1;
     return laid;
 }
 
-[[gnu::target("ssse3,sse4.1,pclmul")]] laid_out
-lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t from,
-                      std::size_t count, std::uint64_t run, std::uint64_t mismatch, char* out,
-                      const char* out_end) noexcept {
+// The loop over a slice's words, written once; each instruction set's layout is this loop with
+// its own way of writing a group's lines.
+template <group_writer write_lines>
+[[gnu::always_inline]] inline laid_out
+lay_out_slice(const char* pairs, const std::uint64_t* marks, std::size_t from, std::size_t count,
+              std::uint64_t run, std::uint64_t mismatch, char* out, const char* out_end) noexcept {
     // Room for a word of groups is asked once a word; a run carried into one is at most 15.
     while (from < count && run <= longest_run_in &&
            out_end - out >= static_cast<std::ptrdiff_t>(word_room)) {
         const std::size_t in_word = from % 64;
         const std::size_t laid =
             in_word == 0
-                ? lay_out_word<true>(pairs + from, 64, marks[from / 64], run, mismatch, out)
-                : lay_out_word<false>(pairs + from, 64 - in_word, marks[from / 64] >> in_word, run,
-                                      mismatch, out);
+                ? lay_out_word<true, write_lines>(pairs + from, 64, marks[from / 64], run, mismatch,
+                                                  out)
+                : lay_out_word<false, write_lines>(pairs + from, 64 - in_word,
+                                                   marks[from / 64] >> in_word, run, mismatch, out);
         from += laid;
         if (laid < 64 - in_word) {
             break;
@@ -186,19 +217,44 @@ lay_out_with_shuffles(const char* pairs, const std::uint64_t* marks, std::size_t
     return {out, from, run, mismatch};
 }
 
+[[gnu::target("ssse3,sse4.1,pclmul")]] laid_out
+lay_out_sse41(const char* pairs, const std::uint64_t* marks, std::size_t from, std::size_t count,
+              std::uint64_t run, std::uint64_t mismatch, char* out, const char* out_end) noexcept {
+    return lay_out_slice<write_lines_sse41>(pairs, marks, from, count, run, mismatch, out, out_end);
+}
+
+[[gnu::target("avx2,pclmul")]] laid_out lay_out_avx2(const char* pairs, const std::uint64_t* marks,
+                                                     std::size_t from, std::size_t count,
+                                                     std::uint64_t run, std::uint64_t mismatch,
+                                                     char* out, const char* out_end) noexcept {
+    return lay_out_slice<write_lines_avx2>(pairs, marks, from, count, run, mismatch, out, out_end);
+}
+
 #endif
 
 } // namespace
 
-slice_layout slice_layout_for_this_processor() noexcept {
+std::span<const slice_layout> runnable_slice_layouts() noexcept {
 #if defined(__x86_64__)
-    // Chosen by what the layout itself needs, not by the kernels' tier: most x86-64 processors
-    // made since 2011 have these three, AVX2 or not, and so the SSE2 kernels' ones mostly do.
+    // Most x86-64 processors made since 2011 have SSSE3, SSE4.1 and PCLMUL, AVX2 or not, and so
+    // the SSE2 kernels' ones mostly do.
+    static constexpr std::array<slice_layout, 2> fastest_first{lay_out_avx2, lay_out_sse41};
     __builtin_cpu_init();
     if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
         __builtin_cpu_supports("pclmul")) {
-        return lay_out_with_shuffles;
+        return std::span{fastest_first}.subspan(__builtin_cpu_supports("avx2") ? 0 : 1);
     }
 #endif
-    return nullptr;
+    return {};
+}
+
+slice_layout slice_layout_for_this_processor() noexcept {
+    std::span<const slice_layout> layouts = runnable_slice_layouts();
+    // Only the AVX2 layout has one after it. Where the build caps the kernels below AVX2, the
+    // lines are laid out as on a processor without it.
+    if (const std::string_view tier = chosen_pair_kernel().name;
+        layouts.size() > 1 && tier != "avx512bw" && tier != "avx2") {
+        layouts = layouts.subspan(1);
+    }
+    return layouts.empty() ? nullptr : layouts.front();
 }

@@ -3,12 +3,13 @@
 // make are mostly at most 16 bytes, nearly always at most 32, and which bytes they are depends
 // only on which of the pairs are equal and on the counters carried in. A table made at compile
 // time holds, for every such case, the byte shuffles that make those lines from the 16 bytes
-// around the pairs: one shuffle and one store write the lines of eight pairs (two, past 16
-// bytes), with no step from one piece to the next.
+// around the pairs: one shuffle and one store write the lines of eight pairs (with AVX2, all 32
+// bytes; without, a second pair past 16 bytes), with no step from one piece to the next.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // How far pairs were laid out, and the counters after them.
 struct laid_out {
@@ -31,6 +32,10 @@ using slice_layout = laid_out (*)(const char* pairs, const std::uint64_t* marks,
 // What the lines of a word may write: room is asked for once a word, of eight groups of 32 bytes.
 constexpr std::size_t word_room = 8 * 32;
 
-// The layout this processor can run (it needs a byte shuffle and a carry-less multiply: SSSE3,
-// SSE4.1 and PCLMUL on x86-64), or nullptr where there is none.
+// Every layout this processor can run, the fastest first: on x86-64, one with AVX2 and one with
+// SSSE3 and SSE4.1, both with PCLMUL (a byte shuffle and a carry-less multiply); elsewhere none.
+std::span<const slice_layout> runnable_slice_layouts() noexcept;
+
+// The layout the program uses: the fastest this processor runs, the tier the kernels' cap allows;
+// nullptr where there is none.
 slice_layout slice_layout_for_this_processor() noexcept;

@@ -145,6 +145,10 @@ std::span<const pair_kernel> runnable_pair_kernels() noexcept {
     return runnable;
 }
 
+const pair_kernel& chosen_pair_kernel() noexcept {
+    return chosen;
+}
+
 slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal,
                              white_space rule) noexcept {
     return chosen.mark(bytes, equal, rule);

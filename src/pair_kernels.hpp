@@ -56,3 +56,6 @@ struct pair_kernel {
 
 // Every variant this processor can run, the fastest first; the portable one is always last.
 std::span<const pair_kernel> runnable_pair_kernels() noexcept;
+
+// The variant the program runs: the fastest this processor runs, or the build's cap.
+const pair_kernel& chosen_pair_kernel() noexcept;

@@ -123,7 +123,8 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
     }
     // Two to four letters make dense pieces, short runs and many clearings, whose lines the
     // scanner lays out eight pairs at a time where it can; mostly a, runs of hundreds of bytes
-    // carried over many cuts. Each with the lines laid out, and a piece at a time.
+    // carried over many cuts. With the lines laid out by every layout the processor runs, and a
+    // piece at a time.
     const std::string_view alphabets[] = {"ab", "ab\0"sv, "ACGT",
                                           "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab"};
     std::mt19937_64 random{20261209};
@@ -139,7 +140,9 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
             cut = one_byte_cuts ? 1 : 1 + random() % (round % 2 == 0 ? 70 : 20000);
         }
         const std::string expected = model_lines(token);
-        ASSERT_TRUE(scanned_in_stretches(token, cuts) == expected) << "round " << round;
+        for (const slice_layout layout : runnable_slice_layouts()) {
+            ASSERT_TRUE(scanned_in_stretches(token, cuts, layout) == expected) << "round " << round;
+        }
         ASSERT_TRUE(scanned_in_stretches(token, cuts, nullptr) == expected) << "round " << round;
     }
 }
