@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -48,9 +49,9 @@ struct written_lines {
     void wrote_up_to(char* end) { lines.resize(static_cast<std::size_t>(end - lines.data())); }
 };
 
-std::string lines_read_from(int descriptor) {
+std::string lines_read_from(int descriptor, slice_layout layout) {
     token_reader input{descriptor};
-    pair_scanner scanner;
+    pair_scanner scanner{white_space::ends_token, layout};
     written_lines written;
     while (true) {
         const auto read = input.read(scanner.carried_bytes());
@@ -78,13 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t offset = from_file ? std::min<std::size_t>(data[0] >> 1, input.size()) : 0;
     const std::string_view expected = model_token(input.substr(offset));
     const std::string modelled = model_lines(expected);
+    // Each layout the processor runs, or none, by the input's length.
+    const std::span<const slice_layout> layouts = runnable_slice_layouts();
+    const std::size_t choice = size % (layouts.size() + 1);
+    const slice_layout layout = choice < layouts.size() ? layouts[choice] : nullptr;
 
     std::string lines;
     if (from_file) {
         const int descriptor = ::memfd_create("fuzz_input", 0);
         write_all(descriptor, input);
         check(::lseek(descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0);
-        lines = lines_read_from(descriptor);
+        lines = lines_read_from(descriptor, layout);
         // Left just after the token, or at the end when there is none.
         const auto left_at = static_cast<std::size_t>(::lseek(descriptor, 0, SEEK_CUR));
         check(left_at == (expected.empty()
@@ -106,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             ::close(ends[1]);
         }};
-        lines = lines_read_from(ends[0]);
+        lines = lines_read_from(ends[0], layout);
         ::shutdown(ends[0], SHUT_RD);
         sender.join();
         ::close(ends[0]);
