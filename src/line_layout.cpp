@@ -250,8 +250,7 @@ std::span<const slice_layout> runnable_slice_layouts() noexcept {
 
 slice_layout slice_layout_for_this_processor() noexcept {
     std::span<const slice_layout> layouts = runnable_slice_layouts();
-    // Only the AVX2 layout has one after it. Where the build caps the kernels below AVX2, the
-    // lines are laid out as on a processor without it.
+    // Only the AVX2 layout has one after it.
     if (const std::string_view tier = chosen_pair_kernel().name;
         layouts.size() > 1 && tier != "avx512bw" && tier != "avx2") {
         layouts = layouts.subspan(1);

@@ -36,6 +36,7 @@ constexpr std::size_t word_room = 8 * 32;
 // SSSE3 and SSE4.1, both with PCLMUL (a byte shuffle and a carry-less multiply); elsewhere none.
 std::span<const slice_layout> runnable_slice_layouts() noexcept;
 
-// The layout the program uses: the fastest this processor runs, the tier the kernels' cap allows;
-// nullptr where there is none.
+// The layout the program uses: the fastest this processor runs, but AVX2 only where the kernels
+// use AVX2 or AVX-512, so that a build with the kernels capped below runs as a processor without
+// it would; nullptr where there is none.
 slice_layout slice_layout_for_this_processor() noexcept;
