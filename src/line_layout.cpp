@@ -250,10 +250,12 @@ std::span<const slice_layout> runnable_slice_layouts() noexcept {
 
 slice_layout slice_layout_for_this_processor() noexcept {
     std::span<const slice_layout> layouts = runnable_slice_layouts();
-    // Only the AVX2 layout has one after it.
+#if defined(__x86_64__)
     if (const std::string_view tier = chosen_pair_kernel().name;
-        layouts.size() > 1 && tier != "avx512bw" && tier != "avx2") {
+        !layouts.empty() && layouts.front() == lay_out_avx2 && tier != "avx512bw" &&
+        tier != "avx2") {
         layouts = layouts.subspan(1);
     }
+#endif
     return layouts.empty() ? nullptr : layouts.front();
 }
