@@ -2,10 +2,11 @@
 // of one-byte pieces costs one system call per buffer.
 #pragma once
 
-#include <array>
 #include <concepts>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -13,6 +14,9 @@
 class line_writer {
   public:
     explicit line_writer(int descriptor) noexcept;
+
+    // Whether the writer got the memory for its buffer; nothing may be written without it.
+    [[nodiscard]] bool has_buffer() const noexcept { return buffer_ != nullptr; }
 
     // What a scan hands its pieces to: it writes each piece, then a line feed, into the writer's
     // buffer. A piece of up to 16 bytes is copied as 16 bytes whatever its length, with neither a
@@ -58,9 +62,9 @@ class line_writer {
     // piece to the next.
     template <std::invocable<sink&> Scan>
     auto write_lines(Scan&& scan) noexcept(std::is_nothrow_invocable_v<Scan, sink&>) {
-        sink lines{*this, buffer_.data() + used_, buffer_.data() + write_size - (short_piece + 1)};
+        sink lines{*this, buffer_.get() + used_, buffer_.get() + write_size - (short_piece + 1)};
         const auto result = scan(lines);
-        used_ = static_cast<std::size_t>(lines.at_ - buffer_.data());
+        used_ = static_cast<std::size_t>(lines.at_ - buffer_.get());
         return result;
     }
 
@@ -73,7 +77,7 @@ class line_writer {
 
     // How much is written at a time: the whole buffer, but for long lines into a pipe or a
     // socket, which go out as soon as a stream's worth is buffered.
-    static constexpr std::size_t write_size = std::size_t{32} * 1024;
+    static constexpr std::size_t write_size = std::size_t{256} * 1024;
     static constexpr std::size_t pipe_stream_size = std::size_t{8} * 1024;
     // The longest piece copied in one fixed-size move, and so the bytes read from every piece.
     static constexpr std::size_t short_piece = 16;
@@ -87,12 +91,16 @@ class line_writer {
     [[gnu::noinline]] char* write_out(const char* at) noexcept;
     void append(std::string_view bytes) noexcept;
 
+    struct free_deleter {
+        void operator()(char* bytes) const noexcept { std::free(bytes); }
+    };
+
     int descriptor_;
     int error_number_ = 0;
     std::size_t long_line_write_size_; // where long lines are written out
     std::size_t used_ = 0;
-    // Not cleared: only the bytes that lines were written to are ever written out. The last
-    // member, so that a line written past its end is written past the object, where the
-    // sanitizers see it.
-    std::array<char, write_size> buffer_;
+    // Not cleared: only the bytes that lines were written to are ever written out. Its own
+    // allocation, of exactly its size, so that a line written past its end is seen by the
+    // sanitizers.
+    std::unique_ptr<char, free_deleter> buffer_;
 };

@@ -36,6 +36,9 @@ int main() {
     token_reader input{STDIN_FILENO};
     pair_scanner scanner;
     line_writer output{STDOUT_FILENO};
+    if (!output.has_buffer()) {
+        return report({"out of memory writing the lines"});
+    }
 
     std::optional<failure> read_failure;
     while (output.error_number() == 0) {

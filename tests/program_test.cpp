@@ -323,8 +323,9 @@ struct failure_case {
 };
 
 // The address space the program holds while it waits for the first byte of a word: what it
-// starts with, and room for one read. Under a limit a little above it, the program starts and
-// reads, but cannot make room to carry a piece into the next read.
+// starts with, its output buffer (256 KiB) and room for one read (256 KiB). Under a limit a
+// little above it, the program starts and reads, but cannot make room to carry a piece into the
+// next read; under one 400 KiB below it, it starts but has no room for its output buffer.
 rlim_t address_space_while_waiting() {
     int input[2];
     EXPECT_EQ(::pipe(input), 0);
@@ -395,6 +396,10 @@ TEST(Program, FailuresEndWithOneDiagnosticAndOnlyWholeLines) {
                          "pair_report: out of memory reading the token\n",
                          1,
                          "a\n"});
+        cases.push_back({"memory for the output's buffer",
+                         {.input = "aa", .memory_limit = limit - (464 << 10)},
+                         "pair_report: out of memory writing the lines\n",
+                         1});
     }
     for (const auto& [name, how, diagnostics, status, output] : cases) {
         const outcome result = execute(how);
