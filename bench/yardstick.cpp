@@ -1,7 +1,7 @@
 // What the machine does without pair_report, for the benchmark to hold it to: `yardstick read`
 // reads standard input to its end into one reused 256 KiB buffer and touches every byte, through
 // a pipe enlarged as pair_report enlarges it; `yardstick write N CHUNK` writes N bytes to standard
-// output in writes of CHUNK bytes (at most 32 KiB), into a pipe enlarged the same way; `yardstick
+// output in writes of CHUNK bytes, into a pipe enlarged the same way; `yardstick
 // read-write N CHUNK` does both, one after the other: all that a run with heavy output must do
 // besides making its lines.
 #include "descriptor_wait.hpp"
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include <unistd.h>
 
@@ -35,9 +36,10 @@ bool read_everything() {
 
 bool write_bytes(std::uint64_t size, std::size_t chunk_size) {
     enlarge_pipe(STDOUT_FILENO);
-    alignas(64) std::array<char, std::size_t{32} * 1024> buffer{};
-    buffer.fill('a');
-    chunk_size = std::min(chunk_size, buffer.size());
+    if (chunk_size == 0) {
+        return false;
+    }
+    const std::vector<char> buffer(chunk_size, 'a');
     while (size != 0) {
         const std::size_t chunk = size < chunk_size ? static_cast<std::size_t>(size) : chunk_size;
         const ssize_t written = ::write(STDOUT_FILENO, buffer.data(), chunk);
