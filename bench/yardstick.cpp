@@ -6,7 +6,6 @@
 // besides making its lines.
 #include "descriptor_wait.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
