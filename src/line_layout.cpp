@@ -239,10 +239,9 @@ std::span<const slice_layout> runnable_slice_layouts() noexcept {
     // Most x86-64 processors made since 2011 have SSSE3, SSE4.1 and PCLMUL, AVX2 or not, and so
     // the SSE2 kernels' ones mostly do.
     static constexpr std::array<slice_layout, 2> fastest_first{lay_out_avx2, lay_out_sse41};
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
-        __builtin_cpu_supports("pclmul")) {
-        return std::span{fastest_first}.subspan(__builtin_cpu_supports("avx2") ? 0 : 1);
+    if (processor_has(x86_feature::ssse3) && processor_has(x86_feature::sse4_1) &&
+        processor_has(x86_feature::pclmul)) {
+        return std::span{fastest_first}.subspan(processor_has(x86_feature::avx2) ? 0 : 1);
     }
 #endif
     return {};

@@ -54,6 +54,14 @@ struct pair_kernel {
     slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const noexcept;
 };
 
+#if defined(__x86_64__)
+// The instruction sets that the kernels and the line layouts are chosen by.
+enum class x86_feature { ssse3, sse4_1, pclmul, avx2, avx512bw };
+
+// Whether the processor has `feature`, and the system lets programs use it.
+bool processor_has(x86_feature feature) noexcept;
+#endif
+
 // Every variant this processor can run, the fastest first; the portable one is always last.
 std::span<const pair_kernel> runnable_pair_kernels() noexcept;
 

@@ -121,8 +121,21 @@ TEST(Kernels, OnlyTheSixWhiteSpaceBytesEndAToken) {
     }
 }
 
-TEST(Kernels, ThePortableVariantIsAlwaysThere) {
+TEST(Kernels, ThePortableVariantIsAlwaysThereAndTheProcessorIsAskedRightly) {
     EXPECT_EQ(runnable_pair_kernels().back().name, "portable");
+#if defined(__x86_64__)
+    // The program takes glibc's answers; the compiler's own check asks the processor itself.
+    __builtin_cpu_init();
+    const std::pair<x86_feature, int> features[] = {
+        {x86_feature::ssse3, __builtin_cpu_supports("ssse3")},
+        {x86_feature::sse4_1, __builtin_cpu_supports("sse4.1")},
+        {x86_feature::pclmul, __builtin_cpu_supports("pclmul")},
+        {x86_feature::avx2, __builtin_cpu_supports("avx2")},
+        {x86_feature::avx512bw, __builtin_cpu_supports("avx512bw")}};
+    for (const auto& [feature, has] : features) {
+        EXPECT_EQ(processor_has(feature), has != 0) << static_cast<int>(feature);
+    }
+#endif
 }
 
 } // namespace
