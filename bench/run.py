@@ -205,14 +205,14 @@ def yardstick_for(paths, program, input_path, sink, work):
 
 
 def kernel_tier(cap):
-    """The fastest tier of kernels this processor has, or the cap, whichever is lower."""
-    tiers = ["avx512bw", "avx2", "sse2"]
+    """The fastest implementation this processor has, or the cap, whichever is lower."""
+    tiers = ["avx512bw", "avx2", "sse4.1", "sse2"]
     try:
         with open("/proc/cpuinfo") as cpuinfo:
             flags = next((line.split() for line in cpuinfo if line.startswith("flags")), [])
     except OSError:
         flags = []
-    fastest = next((tier for tier in tiers if tier in flags), "other")
+    fastest = next((tier for tier in tiers if tier.replace(".", "_") in flags), "other")
     if cap in tiers and fastest in tiers:
         return tiers[max(tiers.index(cap), tiers.index(fastest))]
     return cap or fastest

@@ -4,7 +4,7 @@
 // output in writes of CHUNK bytes, into a pipe enlarged the same way; `yardstick
 // read-write N CHUNK` does both, one after the other: all that a run with heavy output must do
 // besides making its lines.
-#include "descriptor_wait.hpp"
+#include "descriptor_io.hpp"
 
 #include <array>
 #include <cstdint>

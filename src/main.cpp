@@ -1,7 +1,6 @@
-// pair_report: reads one word from standard input and writes, for every pair of equal adjacent
-// bytes in it, the piece of the word that the pair scanner chooses, one line each. The word is
-// scanned as it arrives, and each line written as soon as it is found.
-
+// pair_report: for every pair of equal adjacent bytes of the token, the first word of standard
+// input, writes the piece that the counters choose. Every failure ends here, in one line.
+#include "implementations.hpp"
 #include "line_writer.hpp"
 #include "pair_scanner.hpp"
 #include "token_reader.hpp"
@@ -16,9 +15,7 @@
 #include <unistd.h>
 
 namespace {
-
-// The writer reads a fixed number of bytes from the start of every piece, whatever its length;
-// the reader leaves at least that many readable after each of its windows.
+// The writer reads a fixed number of bytes from the start of every piece, whatever its length.
 static_assert(token_reader::readable_slack >= line_writer::short_piece);
 
 int report(const failure& failed) noexcept {
@@ -28,14 +25,14 @@ int report(const failure& failed) noexcept {
                  has_reason ? std::strerror(failed.error_number) : "");
     return EXIT_FAILURE;
 }
-
 } // namespace
 
-// Arguments are ignored: the program has no options, and any word it is given changes nothing.
+// Arguments are ignored: the program has no options.
 int main() {
+    const implementation& fastest = chosen_implementation();
     token_reader input{STDIN_FILENO};
-    pair_scanner scanner;
-    line_writer output{STDOUT_FILENO};
+    pair_scanner scanner{fastest.mark_blocks};
+    line_writer output{STDOUT_FILENO, fastest.lay_out};
     if (!output.has_buffer()) {
         return report({"out of memory writing the lines"});
     }
@@ -49,8 +46,8 @@ int main() {
             break;
         }
         const std::string_view window = *std::get_if<std::string_view>(&read);
-        if (window.empty()) {
-            break; // the input has ended
+        if (window.empty()) { // the input has ended
+            break;
         }
         const std::size_t end = output.write_lines(
             [&](line_writer::sink& lines) noexcept { return scanner.scan(window, lines); });
@@ -60,9 +57,8 @@ int main() {
         }
     }
 
-    // The lines found before a failure stay written: each one is whole, and they are exactly the
-    // first lines of the full answer.
-    output.flush();
+    output.flush(); // the lines found before a failure stay: each whole, the answer's first lines
+
     if (read_failure) {
         return report(*read_failure);
     }

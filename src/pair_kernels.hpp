@@ -1,69 +1,47 @@
-// The byte kernels under the pair scanner: one pass over a stretch of bytes that marks its equal
-// adjacent pairs and finds where the token ends, with a variant for each instruction set the
-// processor may have, a portable one for every other processor, and the plain loop that all of
-// them are tested against.
+// The byte kernels under the scanner: one pass over a slice of the token that marks its equal
+// adjacent pairs and finds where the token ends: a variant for each instruction set, on the loop
+// in pair_kernel_loop.hpp. The tests hold each to a plain loop.
 #pragma once
 
+#include "white_space.hpp"
+
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 
-// The six bytes of the classic locale's white-space class: space, \t, \n, \v, \f and \r.
-constexpr bool is_white_space(char byte) noexcept {
-    return byte == ' ' || (byte >= '\t' && byte <= '\r');
-}
+// The units of the scan: a slice of pairs is marked at a time, a word of marks for each block of
+// its pairs, so that one more word can tell which blocks hold marks; the layout makes the lines of
+// a group of pairs at a time.
+constexpr std::size_t block_pairs = 64;
+constexpr std::size_t slice_pairs = 64 * block_pairs;
+constexpr std::size_t group_pairs = 8;
 
-// Whether a white-space byte ends the bytes a kernel looks at (a token being read), or is a byte
-// like any other (a token already cut out, which a caller may hand over as it likes).
-enum class white_space : bool { is_data, ends_token };
+// A slice's marks: pair k is equal where bit k % 64 of word k / 64 is set.
+using pair_marks = std::array<std::uint64_t, slice_pairs / block_pairs>;
 
-// The most pairs a kernel marks at a time: 64 words of marks, so that one more word can tell
-// which of them mark any.
-constexpr std::size_t slice_pairs = 64 * 64;
-
-// What a kernel found in a slice of bytes. Pair k of the slice is its bytes k and k + 1; the
-// slice ends at its first white-space byte when that ends it, else at its last byte.
+// What a kernel found in a slice of bytes, whose pair k is its bytes k and k + 1.
 struct slice_marks {
-    std::size_t end;                // the index of that white-space byte, or the slice's size
-    std::uint64_t words_with_marks; // bit w set when word w of the marks has any bit set
+    std::size_t end; // the first white-space byte, where that ends the slice, or its size
+    std::uint64_t words_with_marks; // bit w set where word w of the marks has any bit set
 };
 
-// Marks, in bit k % 64 of `equal[k / 64]`, every pair k before the slice's end whose two bytes
-// are equal; the bits of later pairs in the same word are 0, and later words are not touched.
-// `bytes` holds at most slice_pairs + 1 bytes, and `equal` has room for slice_pairs / 64 + 1
-// words.
-slice_marks mark_equal_pairs(std::string_view bytes, std::uint64_t* equal,
-                             white_space rule) noexcept;
-
-// The same, one byte at a time: the plain loop that every variant is held to.
-slice_marks mark_equal_pairs_reference(std::string_view bytes, std::uint64_t* equal,
-                                       white_space rule);
-
-// What each variant does: marks up to 64 whole blocks of 64 pairs (reading 65 bytes each),
-// stopping after the first block that holds a byte of `stop` (a mask of all ones when white space
-// ends the token, else 0); the end it returns is that byte's index, or 64 * blocks.
+// A variant: marks up to 64 whole blocks (reading 65 bytes each), stopping after the first that
+// holds a byte of `stop` (all ones where white space ends the token, else 0).
 using block_marker = slice_marks(const char* bytes, std::size_t blocks, std::uint64_t* equal,
                                  std::uint64_t stop) noexcept;
 
-// One implementation of the kernel.
-struct pair_kernel {
-    std::string_view name;
-    block_marker* mark_blocks;
-
-    slice_marks mark(std::string_view bytes, std::uint64_t* equal, white_space rule) const noexcept;
-};
-
+block_marker mark_blocks_portable;
 #if defined(__x86_64__)
-// The instruction sets that the kernels and the line layouts are chosen by.
-enum class x86_feature { ssse3, sse4_1, pclmul, avx2, avx512bw };
-
-// Whether the processor has `feature`, and the system lets programs use it.
-bool processor_has(x86_feature feature) noexcept;
+block_marker mark_blocks_sse2, mark_blocks_avx2, mark_blocks_avx512;
+#elif defined(__aarch64__) && defined(__AARCH64EL__)
+block_marker mark_blocks_neon;
 #endif
 
-// Every variant this processor can run, the fastest first; the portable one is always last.
-std::span<const pair_kernel> runnable_pair_kernels() noexcept;
+// Marks, with `kernel`, every pair before the end of `bytes` (at most slice_pairs + 1 of them)
+// whose two bytes are equal; the other bits of the last word are 0, and later words untouched.
+slice_marks mark_equal_pairs(block_marker* kernel, std::string_view bytes, pair_marks& equal,
+                             white_space rule) noexcept;
 
-// The variant the program runs: the fastest this processor runs, or the build's cap.
-const pair_kernel& chosen_pair_kernel() noexcept;
+// The same, one byte at a time: the plain loop that every variant is held to.
+slice_marks mark_equal_pairs_reference(std::string_view bytes, pair_marks& equal, white_space rule);

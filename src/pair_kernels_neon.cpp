@@ -1,5 +1,5 @@
 // The 64-bit ARM variant of the byte kernels.
-#include "pair_kernel_variants.hpp"
+#include "pair_kernel_loop.hpp"
 
 #if defined(__aarch64__) && defined(__AARCH64EL__)
 
@@ -8,10 +8,7 @@
 #include <array>
 
 namespace {
-
-// NEON is part of 64-bit ARM itself, so this variant needs no check of the processor.
-// It has no movemask: each compare's lanes keep one bit of their own, and three rounds of
-// pairwise adds gather the 64 lanes into the 64 bits of one word, lane 0 to bit 0.
+// No movemask: each lane keeps a bit of its own, and pairwise adds gather the 64 into a word.
 std::uint64_t bits_of_64(const std::array<uint8x16_t, 4>& lanes) noexcept {
     const uint8x16_t bit_of_lane = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
     const uint8x16_t first =
@@ -35,7 +32,6 @@ block_masks neon_masks(const char* block) noexcept {
     }
     return {bits_of_64(same), vmaxvq_u8(white)};
 }
-
 } // namespace
 
 slice_marks mark_blocks_neon(const char* bytes, std::size_t blocks, std::uint64_t* equal,

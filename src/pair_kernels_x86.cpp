@@ -1,29 +1,24 @@
-// The x86-64 variants of the byte kernels: SSE2, which every x86-64 processor has, and AVX2 and
-// AVX-512, chosen at start-up where the processor has them.
-#include "pair_kernel_variants.hpp"
+// The x86-64 variants of the byte kernels: SSE2, which every x86-64 processor has, AVX2 and
+// AVX-512.
+#include "pair_kernel_loop.hpp"
 
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
 namespace {
-
-// SSE2 is part of x86-64 itself, so this variant needs no check of the processor.
 std::uint64_t bits_of_16(__m128i bytes) noexcept {
     return static_cast<std::uint32_t>(_mm_movemask_epi8(bytes));
 }
 
-// The white-space bytes of 16 bytes. \t to \r are 9 to 13: after adding 0x80 - 9 they are the
-// bytes whose signed value is below -128 + 5, which one signed compare finds.
+// \t to \r are 9 to 13: after adding 0x80 - 9, the bytes below -128 + 5 as signed bytes.
 __m128i sse2_white_space(__m128i bytes) noexcept {
     const __m128i shifted = _mm_add_epi8(bytes, _mm_set1_epi8(0x80 - '\t'));
     return _mm_or_si128(_mm_cmplt_epi8(shifted, _mm_set1_epi8(-128 + 5)),
                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
 }
 
-// White space is looked for only in a block with a byte up to ' ', found by the block's lowest
-// byte: text has none but at its end, and 128 MiB of it took 0.90 times as long; a token of
-// binary bytes has one in nearly every block, and took 1.07 times as long.
+// White space is looked for only in a block with a byte up to ' ': text has none but at its end.
 block_masks sse2_masks(const char* block) noexcept {
     block_masks masks{0, 0};
     __m128i lowest = _mm_set1_epi8(-1);
@@ -49,9 +44,8 @@ block_masks sse2_masks(const char* block) noexcept {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
 }
 
-// Each byte below 0x80 looks up, by its low four bits, the one white-space byte that has them, or
-// 0xFF, which no such byte equals; a byte of 0x80 or more looks up 0, which it never equals. So a
-// byte is white space exactly when it equals what it looks up.
+// A byte is white space where it equals what it looks up by its low four bits: the white-space
+// byte that has them, else 0xFF; a byte of 0x80 or more looks up 0.
 [[gnu::target("avx2")]] block_masks avx2_masks(const char* block) noexcept {
     const __m256i white_by_low_bits =
         _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,
@@ -70,7 +64,7 @@ block_masks sse2_masks(const char* block) noexcept {
     return masks;
 }
 
-// The same look-up, a whole block at a time, with the masks made directly by the compares.
+// The same look-up, a whole block at a time.
 [[gnu::target("avx512bw")]] block_masks avx512_masks(const char* block) noexcept {
     const __m512i white_by_low_bits = _mm512_broadcast_i32x4(
         _mm_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1));
@@ -79,7 +73,6 @@ block_masks sse2_masks(const char* block) noexcept {
     return {_mm512_cmpeq_epi8_mask(bytes, next),
             _mm512_cmpeq_epi8_mask(bytes, _mm512_shuffle_epi8(white_by_low_bits, bytes))};
 }
-
 } // namespace
 
 slice_marks mark_blocks_sse2(const char* bytes, std::size_t blocks, std::uint64_t* equal,

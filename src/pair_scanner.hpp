@@ -1,138 +1,116 @@
-// The pair scanner: one left-to-right pass over a token's adjacent byte pairs that reports, for
-// every pair of two equal bytes, the piece of the token chosen by two running counters. Pure: no
-// I/O, and no state but the counters it carries from one stretch of a token to the next, so that
-// a token can be scanned as it arrives.
+// The pair scanner: one pass over a token's adjacent byte pairs that reports, for every equal
+// pair, the piece that the counters choose (pair_counters.hpp). Pure: no I/O, and no state but the
+// counters it carries from one window of a token to the next, so that a token can be scanned as it
+// arrives.
 #pragma once
 
-#include "line_layout.hpp"
+#include "pair_counters.hpp"
 #include "pair_kernels.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
-#include <tuple>
-#include <utility>
 
-// A consumer that can also take lines as bytes: room(n) gives where lines may be written now, at
-// least n bytes; wrote_up_to(end) says where the lines written there end. The scanner
-// then writes the lines of dense stretches itself, each piece and a line feed, instead of handing
-// their pieces over one by one.
+// A consumer that lays out lines (the writer's sink) makes those of a slice's pairs itself, a
+// group at a time, where it can: lay_out(bytes, equal, from, end, counters) makes the lines of
+// pairs `from` to `end` as far as it can, given the counters at `from`, and returns how far it
+// got; pair k is bytes[k] and bytes[k + 1], marked in `equal`, and the group_pairs bytes before
+// pair `from` may be read. The scanner reports the group it stopped before a piece at a time.
 template <typename Consumer>
-concept takes_line_bytes = requires(Consumer& consumer, char* end) {
-    { consumer.room(std::size_t{}) } -> std::same_as<std::span<char>>;
-    consumer.wrote_up_to(end);
+concept lays_out_lines = requires(Consumer& consumer, const pair_marks& equal) {
+    { consumer.can_lay_out() } -> std::same_as<bool>;
+    { consumer.lay_out("", equal, 0, 0, pair_counters{}) } -> std::same_as<counted>;
 };
 
-// `run_length` grows with every equal pair; `mismatch_count` counts unequal pairs and clears both
-// counters on every second one. Unequal pairs are only counted when the next equal pair comes, or
-// a stretch ends: k of them after `mismatch_count` m clear the run exactly when m + k reaches 2,
-// and leave (m + k) mod 2 behind.
 class pair_scanner {
   public:
-    explicit pair_scanner(white_space rule = white_space::ends_token,
-                          slice_layout layout = slice_layout_for_this_processor()) noexcept
-        : rule_{rule}, layout_{layout} {}
+    explicit pair_scanner(block_marker* kernel, white_space rule = white_space::ends_token) noexcept
+        : kernel_{kernel}, rule_{rule} {}
 
-    // How many bytes from the end of the stretch scanned last the next window must begin with:
-    // the left byte of the next pair, and the `run_length` bytes before it, where the next piece
-    // may begin. None before the first stretch. This, not the token, is what memory follows.
+    // How many bytes from the end of the last window the next must begin with: the left byte of
+    // the next pair, and the `run_length` bytes before it, where its piece may begin. This, not
+    // the token, is what memory follows.
     [[nodiscard]] std::size_t carried_bytes() const noexcept {
-        return started_ ? static_cast<std::size_t>(run_length_) + 1 : 0;
+        return started_ ? static_cast<std::size_t>(counters_.run_length) + 1 : 0;
     }
 
-    // Scans a window of the token: its first carried_bytes() bytes are the end of the previous
-    // window, the rest arrived since. Calls `consumer` for every equal pair not reported before,
-    // in order, with its piece: the `run_length` bytes that end at the pair's left byte, as a view
-    // into `window` valid for the duration of the call; to a consumer that takes line bytes, it
-    // may instead write pieces as lines itself. Returns where the token ends in the
-    // window: at its first white-space byte, if white space ends it, or else at window.size().
+    // Scans a window: carried_bytes() of the last window, then what arrived since. Calls `consumer`
+    // for every equal pair not reported before, in order, with its piece, a view into `window`
+    // valid for the call; one that lays out lines may make some itself. Returns where the token
+    // ends in the window: at its first white-space byte, if white space ends it, else its size.
     template <std::invocable<std::string_view> Consumer>
     std::size_t scan(std::string_view window, Consumer&& consumer) {
-        std::size_t first = started_ ? carried_bytes() - 1 : 0; // the next pair to examine
+        std::size_t first = started_ ? carried_bytes() - 1 : 0; // the slice's first pair
         started_ = true;
-        std::array<std::uint64_t, slice_pairs / 64 + 1> equal;
+        pair_marks equal;
         while (true) {
+            // Not substr, which may throw: that alone would load the C++ runtime.
             const std::string_view slice{window.data() + first,
                                          std::min(window.size() - first, slice_pairs + 1)};
-            const slice_marks found = mark_equal_pairs(slice, equal.data(), rule_);
-            const std::size_t pairs = found.end == 0 ? 0 : found.end - 1;
-            report(window, first, pairs, equal.data(), found.words_with_marks, consumer);
+            const slice_marks found = mark_equal_pairs(kernel_, slice, equal, rule_);
+            const std::size_t pair_count = found.end == 0 ? 0 : found.end - 1;
+            report(window, first, pair_count, equal, found.words_with_marks, consumer);
             if (found.end < slice.size() || first + found.end == window.size()) {
                 return first + found.end;
             }
-            first += pairs;
+            first += pair_count;
         }
     }
 
   private:
-    // The `pairs` pairs of `window` from `first` on, whose equal ones are marked in `equal`. Where
-    // they are rare and scattered, a branch on whether each word of marks has any would go wrong
-    // half the time: only the words that `words_with_marks` names are visited. Where they are
-    // dense, a branch on whether a run is cleared would go wrong as often: the step from a mark to
-    // its piece has none.
+    // Where equal pairs are rare and scattered, a branch on whether each word of marks has any
+    // would go wrong half the time: only the words that `words_with_marks` names are visited.
+    // Where they are dense, a branch on whether a run is cleared would go as wrong: the step from
+    // a mark to its piece has none.
     template <typename Consumer>
-    void report(std::string_view window, std::size_t first, std::size_t pairs,
-                const std::uint64_t* equal, std::uint64_t words_with_marks, Consumer& consumer) {
-        // The counters are worked on in locals: the consumer stores bytes, which the compiler
-        // must otherwise assume may land on the members and so reload them after every piece.
-        // Added to an equal pair's index, `mismatch_offset` gives the mismatches counted since
-        // the last clearing: the unequal pairs since the last equal one, and the one carried
-        // over. (It is the negative of the pair where that count starts: an addition is one
-        // instruction fewer a piece than a subtraction that must keep the pair's index.)
-        std::uint64_t run_length = run_length_;
-        std::size_t mismatch_offset = mismatch_count_ - first;
-        const char* const after_pair = window.data() + 1; // a piece ends just before pair + 1
+    void report(std::string_view window, std::size_t first, std::size_t pair_count,
+                const pair_marks& equal, std::uint64_t words_with_marks, Consumer& consumer) {
+        // The counters in locals, which the consumer's stores cannot touch, and in a faster form:
+        // added to an equal pair's index, `mismatch_offset` gives the unequal pairs counted since
+        // the last clearing, which saves an instruction a piece over keeping that count itself.
+        std::uint64_t run_length = counters_.run_length;
+        std::size_t mismatch_offset = counters_.mismatch_count - first;
+        const char* const right_bytes = window.data() + 1; // a piece ends before its pair's right
         const auto report_piece = [&](std::size_t pair) {
             const std::size_t mismatches = pair + mismatch_offset;
-            // The second mismatch clears the run: as a mask, since compilers would make a select
-            // a branch, which goes wrong as often as it goes right on dense pieces.
+            // A mask, not a select, which compilers make a branch.
             run_length = (run_length & (std::uint64_t{0} - std::uint64_t{mismatches < 2})) + 1;
             // The next count starts after this pair, or on it to carry an odd mismatch over.
             mismatch_offset -= mismatches | 1;
             const auto length = static_cast<std::size_t>(run_length);
-            consumer(std::string_view{after_pair + pair - length, length});
+            consumer(std::string_view{right_bytes + pair - length, length});
         };
-        const auto report_pieces = [&](std::size_t word_start, std::uint64_t bits) {
-            for (; bits != 0; bits &= bits - 1) {
-                report_piece(word_start + static_cast<std::size_t>(std::countr_zero(bits)));
+        const auto report_pieces = [&](std::size_t block_start, std::uint64_t marks) {
+            for (; marks != 0; marks &= marks - 1) {
+                report_piece(block_start + static_cast<std::size_t>(std::countr_zero(marks)));
             }
         };
-        // `run_length` and `mismatch_count` as they stand when `pair` is reached.
         const auto counters_at = [&](std::size_t pair) {
             const std::size_t mismatches = pair + mismatch_offset;
-            return std::pair<std::uint64_t, std::uint64_t>{mismatches < 2 ? run_length : 0,
-                                                           mismatches % 2};
+            return pair_counters{mismatches < 2 ? run_length : 0, mismatches % 2};
         };
-        if constexpr (takes_line_bytes<Consumer>) {
-            // A whole slice with pieces in every word: their lines are laid out eight pairs at a
-            // time, but for the pairs that cannot be. Where pieces are sparse, no word pays for
-            // the question.
-            if (layout_ != nullptr && words_with_marks == ~std::uint64_t{0} &&
-                pairs == slice_pairs) {
-                std::size_t from = 0; // the first pair not reported yet
-                if (first < 8) {      // the layout reads 8 bytes before its first pair
-                    report_pieces(first, equal[0]);
-                    from = 64;
+        if constexpr (lays_out_lines<Consumer>) {
+            // Only a slice with pieces in every word: where they are sparse, none pays for it.
+            if (words_with_marks == ~std::uint64_t{0} && pair_count == slice_pairs &&
+                consumer.can_lay_out()) {
+                std::size_t from = 0;
+                if (first < group_pairs) { // the bytes the consumer may read before are not there
+                    report_pieces(first, equal[0] & 0xFF);
+                    from = group_pairs;
                 }
-                while (from < pairs) {
-                    const std::span<char> room = consumer.room(word_room);
-                    const auto [run, mismatch] = counters_at(first + from);
-                    const laid_out done = layout_(window.data() + first, equal, from, pairs, run,
-                                                  mismatch, room.data(), room.data() + room.size());
-                    consumer.wrote_up_to(done.end);
-                    from = done.pairs;
-                    run_length = done.run;
-                    mismatch_offset = done.mismatch - (first + from);
-                    // Stopped with room to go on: eight pairs that cannot be laid out.
-                    if (from < pairs && room.data() + room.size() - done.end >=
-                                            static_cast<std::ptrdiff_t>(word_room)) {
-                        report_pieces(first + from, (equal[from / 64] >> (from % 64)) & 0xFF);
-                        from += 8;
+                while (from < pair_count) {
+                    const counted done = consumer.lay_out(window.data() + first, equal, from,
+                                                          pair_count, counters_at(first + from));
+                    from = done.next_pair;
+                    run_length = done.counters.run_length;
+                    mismatch_offset = done.counters.mismatch_count - (first + from);
+                    if (from < pair_count) {
+                        report_pieces(first + from,
+                                      (equal[from / block_pairs] >> (from % block_pairs)) & 0xFF);
+                        from += group_pairs;
                     }
                 }
                 words_with_marks = 0;
@@ -140,22 +118,20 @@ class pair_scanner {
         }
         for (; words_with_marks != 0; words_with_marks &= words_with_marks - 1) {
             const auto word = static_cast<std::size_t>(std::countr_zero(words_with_marks));
-            report_pieces(first + 64 * word, equal[word]);
+            report_pieces(first + block_pairs * word, equal[word]);
         }
-        std::tie(run_length_, mismatch_count_) = counters_at(first + pairs);
+        counters_ = counters_at(first + pair_count);
     }
 
-    std::uint64_t run_length_ = 0;
-    std::uint64_t mismatch_count_ = 0;
+    block_marker* kernel_;
     white_space rule_;
-    slice_layout layout_;
+    pair_counters counters_;
     bool started_ = false;
 };
 
-// Calls `consumer` once per equal pair of a whole token, in order of position, with that pair's
-// piece, a view into `token` valid for the duration of the call. Every byte counts as part of the
-// token, white space included.
+// Calls `consumer` once per equal pair of a whole token, in order, with its piece, a view into
+// `token` valid for the call. Every byte counts as part of the token, white space included.
 template <std::invocable<std::string_view> Consumer>
 void scan_pairs(std::string_view token, Consumer&& consumer) {
-    pair_scanner{white_space::is_data}.scan(token, consumer);
+    pair_scanner{mark_blocks_portable, white_space::is_data}.scan(token, consumer);
 }

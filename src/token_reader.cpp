@@ -1,7 +1,5 @@
 #include "token_reader.hpp"
-
-#include "descriptor_wait.hpp"
-#include "pair_kernels.hpp"
+#include "white_space.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,27 +9,22 @@
 #include <unistd.h>
 
 namespace {
-
-// Room for at least this much is made before every read: few system calls, each read small
-// enough to be scanned while it is still in cache.
+// Room for at least this much is made before every read: few calls, each scanned while in cache.
 constexpr std::size_t read_size = std::size_t{256} * 1024;
 constexpr std::size_t alignment = 64;
 
 constexpr std::size_t round_up_to_alignment(std::size_t size) noexcept {
     return (size + alignment - 1) / alignment * alignment;
 }
-
 } // namespace
 
 token_reader::token_reader(int descriptor) noexcept : descriptor_{descriptor} {
     enlarge_pipe(descriptor); // a large token arrives in fewer, longer reads
 }
 
-// The carried bytes move to just before a 64-byte boundary, where the next read lands: on some
-// processors the kernel's copy into user memory is far slower to a destination one or two bytes
-// past a cache line's start (a pipe read into buffer + 1 took 76 ms for 64 MiB against 30 ms at
-// buffer + 0 or + 64, on an AMD EPYC). The buffer grows only when they leave less than a read's
-// room behind them: memory follows the longest piece, not the token.
+// Every read lands on a 64-byte boundary: some processors copy to a byte or two past a cache
+// line's start 2.5 times as slowly. The buffer grows only where the carried bytes leave less than
+// a read's room: memory follows the longest piece, not the token.
 bool token_reader::make_room(std::size_t carried) noexcept {
     const std::size_t read_at = round_up_to_alignment(carried);
     // Counted from the allocation's start, which realloc keeps when it moves the bytes.
@@ -89,7 +82,7 @@ std::variant<std::string_view, failure> token_reader::read(std::size_t carried) 
 }
 
 void token_reader::stop_at(std::size_t end) noexcept {
-    // Descriptors that cannot seek refuse, and simply keep what was read past the token.
+    // A descriptor that cannot seek refuses, and keeps what was read past the token.
     if (const std::size_t read_past = window_end_ - window_start_ - end; read_past != 0) {
         static_cast<void>(::lseek(descriptor_, -static_cast<off_t>(read_past), SEEK_CUR));
     }

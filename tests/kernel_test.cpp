@@ -1,7 +1,8 @@
 // Every kernel this processor can run, not only the one the program picks, against the plain
 // loop: at every start and length around the 64-byte blocks they work in, with white space as a
 // stop and as data.
-#include "pair_kernels.hpp"
+#include "implementations.hpp"
+#include "model.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +24,23 @@ struct marked {
 
 template <typename Mark>
 marked mark_with(Mark mark, std::string_view bytes, white_space rule) {
-    std::vector<std::uint64_t> words(slice_pairs / 64 + 1, 0x5555'5555'5555'5555U);
-    const slice_marks found = mark(bytes, words.data(), rule);
-    words.resize((found.end == 0 ? 0 : found.end + 62) / 64);
-    return {found.end, found.words_with_marks, words};
+    pair_marks words;
+    words.fill(0x5555'5555'5555'5555U);
+    const slice_marks found = mark(bytes, words, rule);
+    const std::size_t used = (found.end == 0 ? 0 : found.end + 62) / 64;
+    return {found.end, found.words_with_marks, {words.begin(), words.begin() + used}};
 }
 
 marked reference(std::string_view bytes, white_space rule) {
-    return mark_with(mark_equal_pairs_reference, bytes, rule);
+    return mark_with(model_marks, bytes, rule);
 }
 
-marked variant(const pair_kernel& kernel, std::string_view bytes, white_space rule) {
-    return mark_with([&kernel](auto... arguments) { return kernel.mark(arguments...); }, bytes,
-                     rule);
+marked variant(const implementation& runs, std::string_view bytes, white_space rule) {
+    return mark_with(
+        [&runs](std::string_view all, pair_marks& equal, white_space stops) {
+            return mark_equal_pairs(runs.mark_blocks, all, equal, stops);
+        },
+        bytes, rule);
 }
 
 std::string random_bytes(std::mt19937_64& random, std::size_t size, std::string_view alphabet) {
@@ -67,7 +72,7 @@ TEST(Kernels, EveryVariantAgreesWithTheReferenceAtEveryStartAndLength) {
     std::mt19937_64 random{11};
     const std::string_view alphabets[] = {"ab\0\x80\xff"sv, "abcdefghijklmnopqrstuvwxyz"sv,
                                           "ab \t\n\v\f\r\x08\x0e\x1f\x89\x8d\xa0"sv};
-    for (const pair_kernel& kernel : runnable_pair_kernels()) {
+    for (const implementation& runs : runnable_implementations()) {
         for (int round = 0; round < 300; ++round) {
             const std::string source = random_bytes(random, 260, alphabets[round % 3]);
             for (std::size_t start = 0; start < 64; start += 1 + random() % 7) {
@@ -75,11 +80,8 @@ TEST(Kernels, EveryVariantAgreesWithTheReferenceAtEveryStartAndLength) {
                     // An exact copy, so that a read past the end shows under the sanitizers.
                     const std::string bytes = source.substr(start, length);
                     for (const white_space rule : {white_space::ends_token, white_space::is_data}) {
-                        const marked expected = reference(bytes, rule);
-                        const marked found = variant(kernel, bytes, rule);
-                        ASSERT_EQ(found.end, expected.end) << kernel.name << " length " << length;
-                        ASSERT_EQ(found.words, expected.words)
-                            << kernel.name << " length " << length;
+                        ASSERT_EQ(variant(runs, bytes, rule), reference(bytes, rule))
+                            << runs.name << " start " << start << " length " << length;
                     }
                 }
             }
@@ -89,16 +91,16 @@ TEST(Kernels, EveryVariantAgreesWithTheReferenceAtEveryStartAndLength) {
 
 TEST(Kernels, EveryVariantAgreesWithTheReferenceOnWholeSlices) {
     std::mt19937_64 random{12};
-    for (const pair_kernel& kernel : runnable_pair_kernels()) {
+    for (const implementation& runs : runnable_implementations()) {
         for (int round = 0; round < 200; ++round) {
             const std::string source =
                 random_bytes(random, slice_pairs + 1, "ab\0 "sv.substr(0, 3 + round % 2));
             for (std::size_t length = slice_pairs - 70; length <= source.size();
                  length += 1 + random() % 5) {
                 const std::string bytes = source.substr(0, length);
-                ASSERT_EQ(variant(kernel, bytes, white_space::is_data),
+                ASSERT_EQ(variant(runs, bytes, white_space::is_data),
                           reference(bytes, white_space::is_data))
-                    << kernel.name << " length " << length;
+                    << runs.name << " length " << length;
             }
         }
     }
@@ -106,32 +108,31 @@ TEST(Kernels, EveryVariantAgreesWithTheReferenceOnWholeSlices) {
 
 TEST(Kernels, OnlyTheSixWhiteSpaceBytesEndAToken) {
     const std::string_view white = " \t\n\v\f\r"sv;
-    for (const pair_kernel& kernel : runnable_pair_kernels()) {
+    for (const implementation& runs : runnable_implementations()) {
         for (int value = 0; value < 256; ++value) {
             for (const std::size_t at : {0, 5, 63, 64, 70, 127, 128, 200}) {
                 std::string bytes(201, 'x');
                 bytes[at] = static_cast<char>(value);
                 const bool is_white =
                     white.find(static_cast<char>(value)) != std::string_view::npos;
-                EXPECT_EQ(variant(kernel, bytes, white_space::ends_token).end,
+                EXPECT_EQ(variant(runs, bytes, white_space::ends_token).end,
                           is_white ? at : bytes.size())
-                    << kernel.name << " byte " << value << " at " << at;
+                    << runs.name << " byte " << value << " at " << at;
             }
         }
     }
 }
 
 TEST(Kernels, ThePortableVariantIsAlwaysThereAndTheProcessorIsAskedRightly) {
-    EXPECT_EQ(runnable_pair_kernels().back().name, "portable");
+    EXPECT_EQ(runnable_implementations().back().name, "portable");
 #if defined(__x86_64__)
     // The program takes glibc's answers; the compiler's own check asks the processor itself.
     __builtin_cpu_init();
-    const std::pair<x86_feature, int> features[] = {
-        {x86_feature::ssse3, __builtin_cpu_supports("ssse3")},
-        {x86_feature::sse4_1, __builtin_cpu_supports("sse4.1")},
-        {x86_feature::pclmul, __builtin_cpu_supports("pclmul")},
-        {x86_feature::avx2, __builtin_cpu_supports("avx2")},
-        {x86_feature::avx512bw, __builtin_cpu_supports("avx512bw")}};
+    const std::pair<x86_feature, int> features[] = {{ssse3, __builtin_cpu_supports("ssse3")},
+                                                    {sse4_1, __builtin_cpu_supports("sse4.1")},
+                                                    {pclmul, __builtin_cpu_supports("pclmul")},
+                                                    {avx2, __builtin_cpu_supports("avx2")},
+                                                    {avx512bw, __builtin_cpu_supports("avx512bw")}};
     for (const auto& [feature, has] : features) {
         EXPECT_EQ(processor_has(feature), has != 0) << static_cast<int>(feature);
     }

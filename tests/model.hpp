@@ -2,6 +2,8 @@
 // out: what the tests and the fuzzer hold the program to.
 #pragma once
 
+#include "pair_kernels.hpp"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -40,4 +42,24 @@ inline std::string model_lines(std::string_view token) {
         lines.append(piece).append("\n");
     }
     return lines;
+}
+
+// The marks a byte kernel must make of a slice: the plain loop that every variant is held to.
+inline slice_marks model_marks(std::string_view bytes, pair_marks& equal, white_space rule) {
+    slice_marks found{0, 0};
+    while (found.end < bytes.size() &&
+           !(rule == white_space::ends_token && is_white_space(bytes[found.end]))) {
+        ++found.end;
+    }
+    for (std::size_t pair = 0; pair + 1 < found.end; ++pair) {
+        const std::size_t word = pair / block_pairs;
+        if (pair % block_pairs == 0) {
+            equal[word] = 0;
+        }
+        if (bytes[pair] == bytes[pair + 1]) {
+            equal[word] |= std::uint64_t{1} << (pair % block_pairs);
+            found.words_with_marks |= std::uint64_t{1} << word;
+        }
+    }
+    return found;
 }

@@ -1,11 +1,17 @@
+#include "implementations.hpp"
+#include "line_writer.hpp"
 #include "model.hpp"
 #include "pair_scanner.hpp"
+#include "token_reader.hpp"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,42 +79,41 @@ TEST(ScanPairs, AgreesWithTheModelOnRandomTokens) {
     }
 }
 
-// The lines a scanner makes, as the program's writer takes them: a piece at a time, or, where the
-// scanner lays out the lines of dense pieces itself, as bytes written into the room it asks for.
-struct written_lines {
-    std::string_view window;
-    std::string lines;
-
-    void operator()(std::string_view piece) {
-        EXPECT_TRUE(piece.data() >= window.data() &&
-                    piece.data() + piece.size() < window.data() + window.size());
-        lines.append(piece).append("\n");
-    }
-    // As a writer's buffer does: what is asked for, and a little more, so that it runs out often.
-    std::span<char> room(std::size_t at_least) {
-        const std::size_t used = lines.size();
-        const std::size_t size = at_least + used % 61;
-        lines.resize(used + size);
-        return {lines.data() + used, size};
-    }
-    void wrote_up_to(char* end) { lines.resize(static_cast<std::size_t>(end - lines.data())); }
-};
-
-// Feeds a token to a scanner a stretch at a time, as the program reads it: each window holds the
-// bytes the scanner carries from the last one, then the next stretch, of the lengths `cuts` gives.
-std::string scanned_in_stretches(std::string_view token, const std::vector<std::size_t>& cuts,
-                                 slice_layout layout = slice_layout_for_this_processor()) {
-    pair_scanner scanner{white_space::ends_token, layout};
-    written_lines written;
+// What the program writes for a token fed to a scanner a window at a time, as the program reads
+// it: each window holds the bytes the scanner carries from the last one, then the next part of the
+// token, of the lengths `cuts` gives, with the slack a reader's windows have after them. The lines
+// go through the program's writer into a file, after a line of `filler` bytes, which sets where
+// in them the writer's buffer ends.
+std::string written_in_windows(std::string_view token, const std::vector<std::size_t>& cuts,
+                               const implementation& runs, std::size_t filler = 0) {
+    const int file = ::memfd_create("lines", 0);
+    line_writer output{file, runs.lay_out};
+    const std::string filler_line(filler + line_writer::short_piece, 'f');
+    output.write_lines([&](line_writer::sink& lines) {
+        lines(std::string_view{filler_line}.substr(0, filler));
+        return 0;
+    });
+    pair_scanner scanner{runs.mark_blocks};
     std::string window;
     for (std::size_t at = 0, cut = 0; at < token.size(); at += cuts[cut++ % cuts.size()]) {
-        window = window.substr(window.size() - scanner.carried_bytes()) +
-                 std::string{token.substr(at, cuts[cut % cuts.size()])};
-        written.window = window;
-        EXPECT_EQ(scanner.scan(window, written), window.size());
-        EXPECT_LE(scanner.carried_bytes(), window.size());
+        const std::size_t carried = scanner.carried_bytes();
+        window =
+            (carried == 0
+                 ? ""
+                 : window.substr(window.size() - token_reader::readable_slack - carried, carried)) +
+            std::string{token.substr(at, cuts[cut % cuts.size()])};
+        window.append(token_reader::readable_slack, 's');
+        const std::string_view bytes{window.data(), window.size() - token_reader::readable_slack};
+        EXPECT_EQ(output.write_lines(
+                      [&](line_writer::sink& lines) { return scanner.scan(bytes, lines); }),
+                  bytes.size());
+        EXPECT_LE(scanner.carried_bytes(), bytes.size());
     }
-    return written.lines;
+    output.flush();
+    std::string lines(static_cast<std::size_t>(::lseek(file, 0, SEEK_CUR)), '\0');
+    EXPECT_EQ(::pread(file, lines.data(), lines.size(), 0), static_cast<ssize_t>(lines.size()));
+    ::close(file);
+    return lines.substr(filler + 1);
 }
 
 TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
@@ -119,12 +124,14 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
         {"xxyyy", {2, 3}},                  // a run carried over an unequal pair at the cut
     };
     for (const auto& [token, cuts] : cases) {
-        EXPECT_EQ(scanned_in_stretches(token, cuts), model_lines(token)) << token;
+        for (const implementation& runs : runnable_implementations()) {
+            EXPECT_EQ(written_in_windows(token, cuts, runs), model_lines(token)) << token;
+        }
     }
-    // Two to four letters make dense pieces, short runs and many clearings, whose lines the
-    // scanner lays out eight pairs at a time where it can; mostly a, runs of hundreds of bytes
-    // carried over many cuts. With the lines laid out by every layout the processor runs, and a
-    // piece at a time.
+    // Two to four letters make dense pieces, short runs and many clearings, whose lines are laid
+    // out a group at a time where they can be; mostly a, runs of hundreds of bytes carried over
+    // many cuts. By every implementation the processor runs, those that lay out lines and those
+    // that make them a piece at a time, with the writer's buffer ending anywhere in them.
     const std::string_view alphabets[] = {"ab", "ab\0"sv, "ACGT",
                                           "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab"};
     std::mt19937_64 random{20261209};
@@ -140,10 +147,13 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
             cut = one_byte_cuts ? 1 : 1 + random() % (round % 2 == 0 ? 70 : 20000);
         }
         const std::string expected = model_lines(token);
-        for (const slice_layout layout : runnable_slice_layouts()) {
-            ASSERT_TRUE(scanned_in_stretches(token, cuts, layout) == expected) << "round " << round;
+        const std::size_t filler =
+            line_writer::write_size - 1 -
+            random() % std::min(expected.size() + 1, line_writer::write_size);
+        for (const implementation& runs : runnable_implementations()) {
+            ASSERT_TRUE(written_in_windows(token, cuts, runs, filler) == expected)
+                << runs.name << " round " << round;
         }
-        ASSERT_TRUE(scanned_in_stretches(token, cuts, nullptr) == expected) << "round " << round;
     }
 }
 
@@ -151,7 +161,7 @@ TEST(PairScanner, StopsAtTheFirstWhiteSpaceOfTheWindow) {
     for (const char white : " \t\n\v\f\r"s) {
         pieces found;
         const std::string window = "xxy"s + white + "yy";
-        pair_scanner scanner;
+        pair_scanner scanner{chosen_implementation().mark_blocks};
         EXPECT_EQ(scanner.scan(window, [&](std::string_view piece) { found.emplace_back(piece); }),
                   3U);
         EXPECT_EQ(found, pieces{"x"});

@@ -479,7 +479,7 @@ TEST(Program, PiecesOfEveryLengthLandSafelyAtEveryPlaceBeforeABufferEnds) {
     // once the buffer is full, so the places where writes end vary, and short and long pieces
     // both meet them.
     for (const auto& [to, write_size] : {std::pair{sink::file, line_writer::write_size},
-                                         std::pair{sink::pipe, line_writer::pipe_stream_size}}) {
+                                         std::pair{sink::pipe, line_writer::stream_size}}) {
         for (std::size_t length = 1; length <= 40; ++length) {
             const auto [word, written] = word_with_pieces_at_buffer_ends(length, write_size, 48);
             const std::string expected = model_lines(word);
