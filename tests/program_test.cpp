@@ -356,6 +356,12 @@ rlim_t address_space_while_waiting() {
 
 TEST(Program, FailuresEndWithOneDiagnosticAndOnlyWholeLines) {
     const std::string enormous_output(4'000'000, 'a'); // 8 TB of pieces
+    // More than a buffer of laid-out lines, so that the first write fails, then in the same read
+    // long lines, short ones and laid-out ones again: all made after the failure, and dropped.
+    std::string lines_after_failure;
+    for (int unit = 0; unit < 60'000; ++unit) {
+        lines_after_failure += unit == 55'000 ? std::string(40, 'c') + "axbycz" : "aabb";
+    }
     std::vector<failure_case> cases = {
         {"directory input",
          {.input = "", .from = source::directory},
@@ -373,6 +379,10 @@ TEST(Program, FailuresEndWithOneDiagnosticAndOnlyWholeLines) {
         {"closed output",
          {.input = "aa", .to = sink::closed},
          "pair_report: write error: Bad file descriptor\n",
+         1},
+        {"full device, lines made after the failure",
+         {.input = lines_after_failure, .to = sink::full_device},
+         "pair_report: write error: No space left on device\n",
          1},
         {"reader gone", {.input = "aa", .to = sink::pipe_closed_by_reader}, "", 128 + SIGPIPE},
         {"reader gone, signal ignored",
