@@ -19,8 +19,7 @@ class line_writer {
     [[nodiscard]] bool has_buffer() const noexcept { return buffer_ != nullptr; }
 
     // What a scan hands its pieces to, and the one way that lines enter the buffer: a local, whose
-    // place in the buffer stays in a register, as a member's would not, since any store may land on
-    // it.
+    // place in the buffer stays in a register, as a member's would not (any store may land on it).
     class sink {
       public:
         // A piece of up to 16 bytes is copied as 16, with no branch on its length: so 16 bytes from
@@ -44,12 +43,10 @@ class line_writer {
                 at_ = writer_.write_out(at_);
             }
             laid_out done = layout_(bytes, equal, from, end, counters, at_, end_);
-            // Stopped for room, not at the end or before a group it cannot lay out.
-            while (done.end > end_ - block_room && done.count.next_pair < end)
-                [[unlikely]] {
-                    done = layout_(bytes, equal, done.count.next_pair, end, done.count.counters,
-                                   writer_.write_out(done.end), end_);
-                }
+            while (done.end > end_ - block_room && done.count.next_pair < end) { // out of room
+                done = layout_(bytes, equal, done.count.next_pair, end, done.count.counters,
+                               writer_.write_out(done.end), end_);
+            }
             at_ = done.end;
             return done.count;
         }
@@ -90,8 +87,7 @@ class line_writer {
 
   private:
     // A line too long for a fixed-size copy, or with no room left for one, copied in parts from
-    // `at`, writing out as the buffer fills; out of line, so that the loop of short lines stays
-    // small.
+    // `at`, writing out as the buffer fills; out of line, to keep the loop of short lines small.
     [[gnu::noinline]] char* append_line(char* at, std::string_view piece) noexcept;
     // Writes out the lines up to `at`. Returns where the next line goes: the buffer's start.
     [[gnu::noinline]] char* write_out(char* at) noexcept;
