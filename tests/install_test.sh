@@ -3,8 +3,9 @@
 # program, its manual page, the copyright and the changelog, and the program runs.
 # `install_test.sh package BUILD`: the .deb holds the same files under /usr, its dependencies are
 # worked out, lintian (where it is installed) finds no error, no warning and nothing of hardening,
-# the program in it runs, and packaging again, a moment later, gives the same bytes. Needs
-# dpkg-deb and dpkg-shlibdeps; without them, skipped (77).
+# the program in it runs, and packaging again, a moment later, gives the same bytes. Without a tool
+# it needs, packaging fails, and names the package to install. Needs dpkg-deb and dpkg-shlibdeps;
+# without them, skipped (77).
 set -eu
 mode=$1
 build=$2
@@ -53,5 +54,25 @@ package)
     echo "lintian is not installed: the package was not checked by it"
   fi
   echo "packaged twice, byte for byte the same: $(basename "$deb")"
+  # dpkg-shlibdeps missing, as cpack's Debian generator would find it; then, outside a git
+  # checkout with no date given, dpkg-parsechangelog missing from the path.
+  mkdir "$scratch/source" "$scratch/path"
+  cp -R "$(dirname "$0")/../doc" "$scratch/source/"
+  for tool in /usr/bin/* /bin/*; do ln -sf "$tool" "$scratch/path/"; done
+  rm "$scratch/path/dpkg-parsechangelog"
+  for missing in shlibdeps parsechangelog; do
+    if [ $missing = shlibdeps ]; then
+      set -- -D SHLIBDEPS_EXECUTABLE=
+    else
+      set -- -D CPACK_PAIR_REPORT_SOURCE_DIR="$scratch/source"
+    fi
+    if (cd "$scratch" && env -u SOURCE_DATE_EPOCH PATH="$scratch/path" cpack -G DEB \
+          --config "$build/CPackConfig.cmake" -B "$scratch/$missing" "$@" >"$scratch/log" 2>&1); then
+      echo "packaged without dpkg-$missing"; exit 1
+    fi
+    grep -q 'install dpkg-dev' "$scratch/log" || { cat "$scratch/log"; exit 1; }
+    ! ls "$scratch/$missing"/*.deb 2>/dev/null
+    echo "without dpkg-$missing: refused, naming dpkg-dev"
+  done
   ;;
 esac
