@@ -14,7 +14,7 @@ slice_marks mark_equal_pairs(block_marker* kernel, std::string_view bytes, pair_
     if (const std::string_view rest{bytes.data() + found.end, bytes.size() - found.end};
         found.end == block_pairs * whole_blocks && !rest.empty()) {
         if (rest.size() == 1) {
-            found.end += stop == 0 || !is_white_space(rest.front()) ? 1 : 0;
+            found.end += stop == 0 || !is_white_space(rest.front()) ? 1U : 0U;
         } else {
             std::array<char, block_pairs + 1> block{};
             block.fill('x');

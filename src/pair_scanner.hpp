@@ -80,8 +80,7 @@ class pair_scanner {
             run_length = (run_length & (std::uint64_t{0} - std::uint64_t{mismatches < 2})) + 1;
             // The next count starts after this pair, or on it to carry an odd mismatch over.
             mismatch_offset -= mismatches | 1;
-            const auto length = static_cast<std::size_t>(run_length);
-            consumer(std::string_view{right_bytes + pair - length, length});
+            consumer(std::string_view{right_bytes + pair - run_length, run_length});
         };
         const auto report_pieces = [&](std::size_t block_start, std::uint64_t marks) {
             for (; marks != 0; marks &= marks - 1) {
