@@ -5,7 +5,7 @@
 #include "pair_scanner.hpp"
 #include "token_reader.hpp"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -18,11 +18,21 @@ namespace {
 // The writer reads a fixed number of bytes from the start of every piece, whatever its length.
 static_assert(token_reader::readable_slack >= line_writer::short_piece);
 
+// The line is made whole in a buffer of its own, the copies into it clamped to its size (and
+// checked by the fortified copy), and written at once: no other writer's bytes can split it.
 int report(const failure& failed) noexcept {
     const bool has_reason = failed.error_number != 0;
-    std::fprintf(stderr, "pair_report: %.*s%s%s\n", static_cast<int>(failed.what.size()),
-                 failed.what.data(), has_reason ? ": " : "",
-                 has_reason ? std::strerror(failed.error_number) : "");
+    const std::string_view parts[] = {"pair_report: ", failed.what, has_reason ? ": " : "",
+                                      has_reason ? std::strerror(failed.error_number) : ""};
+    char line[256];
+    std::size_t length = 0;
+    for (const std::string_view part : parts) {
+        const std::size_t taken = std::min(part.size(), sizeof line - 1 - length);
+        std::memcpy(line + length, part.data(), taken);
+        length += taken;
+    }
+    line[length++] = '\n';
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, length); // or nowhere
     return EXIT_FAILURE;
 }
 } // namespace
