@@ -1,5 +1,4 @@
-// The x86-64 variants of the byte kernels: SSE2, which every x86-64 processor has, AVX2 and
-// AVX-512.
+// The x86-64 variants of the byte kernels: SSE2 (every x86-64 processor has it), AVX2, AVX-512.
 #include "pair_kernel_loop.hpp"
 
 #if defined(__x86_64__)
