@@ -6,7 +6,7 @@
 // bits give; with it clear, a socket that delivers each part as one read, the parts as long as the
 // other bits give, plus one, each one byte longer than the last.
 #include "implementations.hpp"
-#include "line_writer.hpp"
+#include "memory_lines.hpp"
 #include "model.hpp"
 #include "pair_scanner.hpp"
 #include "token_reader.hpp"
@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,19 +38,13 @@ void write_all(int descriptor, std::string_view bytes) {
     check(::write(descriptor, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
 }
 
-// What the program writes: read, scanned and written as the program does it, by `runs`, into a
-// memory file, after a line of `filler` bytes, which sets where in the lines the writer's buffer
-// ends.
-std::string lines_read_from(int descriptor, const implementation& runs, std::size_t filler) {
+// What the program writes: read, scanned and written as the program does it, by `runs`, with the
+// writer's buffer ending `buffer_ends_at` bytes into the lines.
+std::string lines_read_from(int descriptor, const implementation& runs,
+                            std::size_t buffer_ends_at) {
     token_reader input{descriptor};
     pair_scanner scanner{runs.mark_blocks};
-    const int file = ::memfd_create("fuzz_output", 0);
-    line_writer output{file, runs.lay_out};
-    static const std::string filler_bytes(line_writer::write_size + line_writer::short_piece, 'f');
-    output.write_lines([&](line_writer::sink& lines) {
-        lines(std::string_view{filler_bytes}.substr(0, filler));
-        return 0;
-    });
+    memory_lines written{runs.lay_out, buffer_ends_at};
     while (true) {
         const auto read = input.read(scanner.carried_bytes());
         const auto* const window = std::get_if<std::string_view>(&read);
@@ -57,22 +52,16 @@ std::string lines_read_from(int descriptor, const implementation& runs, std::siz
         if (window->empty()) {
             break;
         }
-        const std::size_t end = output.write_lines(
+        const std::size_t end = written.output().write_lines(
             [&](line_writer::sink& lines) { return scanner.scan(*window, lines); });
         if (end < window->size()) {
             input.stop_at(end);
             break;
         }
     }
-    output.flush();
-    check(output.error_number() == 0);
-    const auto written = static_cast<std::size_t>(::lseek(file, 0, SEEK_CUR));
-    check(written > filler);
-    std::string lines(written - filler - 1, '\0');
-    check(::pread(file, lines.data(), lines.size(), static_cast<off_t>(filler + 1)) ==
-          static_cast<ssize_t>(lines.size()));
-    ::close(file);
-    return lines;
+    const std::optional<std::string> lines = written.lines();
+    check(lines.has_value());
+    return *lines;
 }
 
 } // namespace
@@ -92,14 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const implementation& runs = implementations[size % implementations.size()];
     const std::size_t buffer_ends_at = std::hash<std::string_view>{}(input) %
                                        std::min(modelled.size() + 1, line_writer::write_size);
-    const std::size_t filler = line_writer::write_size - 1 - buffer_ends_at;
 
     std::string lines;
     if (from_file) {
         const int descriptor = ::memfd_create("fuzz_input", 0);
         write_all(descriptor, input);
         check(::lseek(descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0);
-        lines = lines_read_from(descriptor, runs, filler);
+        lines = lines_read_from(descriptor, runs, buffer_ends_at);
         // Left just after the token, or at the end when there is none.
         const auto left_at = static_cast<std::size_t>(::lseek(descriptor, 0, SEEK_CUR));
         check(left_at == (expected.empty()
@@ -120,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             ::close(ends[1]);
         }};
-        lines = lines_read_from(ends[0], runs, filler);
+        lines = lines_read_from(ends[0], runs, buffer_ends_at);
         ::shutdown(ends[0], SHUT_RD);
         sender.join();
         ::close(ends[0]);

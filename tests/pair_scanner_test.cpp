@@ -1,5 +1,5 @@
 #include "implementations.hpp"
-#include "line_writer.hpp"
+#include "memory_lines.hpp"
 #include "model.hpp"
 #include "pair_scanner.hpp"
 #include "token_reader.hpp"
@@ -9,9 +9,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -82,17 +79,10 @@ TEST(ScanPairs, AgreesWithTheModelOnRandomTokens) {
 // What the program writes for a token fed to a scanner a window at a time, as the program reads
 // it: each window holds the bytes the scanner carries from the last one, then the next part of the
 // token, of the lengths `cuts` gives, with the slack a reader's windows have after them. The lines
-// go through the program's writer into a file, after a line of `filler` bytes, which sets where
-// in them the writer's buffer ends.
+// go through the program's writer, whose buffer ends `buffer_ends_at` bytes into them.
 std::string written_in_windows(std::string_view token, const std::vector<std::size_t>& cuts,
-                               const implementation& runs, std::size_t filler = 0) {
-    const int file = ::memfd_create("lines", 0);
-    line_writer output{file, runs.lay_out};
-    const std::string filler_line(filler + line_writer::short_piece, 'f');
-    output.write_lines([&](line_writer::sink& lines) {
-        lines(std::string_view{filler_line}.substr(0, filler));
-        return 0;
-    });
+                               const implementation& runs, std::size_t buffer_ends_at = 0) {
+    memory_lines written{runs.lay_out, buffer_ends_at};
     pair_scanner scanner{runs.mark_blocks};
     std::string window;
     for (std::size_t at = 0, cut = 0; at < token.size(); at += cuts[cut++ % cuts.size()]) {
@@ -104,16 +94,12 @@ std::string written_in_windows(std::string_view token, const std::vector<std::si
             std::string{token.substr(at, cuts[cut % cuts.size()])};
         window.append(token_reader::readable_slack, 's');
         const std::string_view bytes{window.data(), window.size() - token_reader::readable_slack};
-        EXPECT_EQ(output.write_lines(
+        EXPECT_EQ(written.output().write_lines(
                       [&](line_writer::sink& lines) { return scanner.scan(bytes, lines); }),
                   bytes.size());
         EXPECT_LE(scanner.carried_bytes(), bytes.size());
     }
-    output.flush();
-    std::string lines(static_cast<std::size_t>(::lseek(file, 0, SEEK_CUR)), '\0');
-    EXPECT_EQ(::pread(file, lines.data(), lines.size(), 0), static_cast<ssize_t>(lines.size()));
-    ::close(file);
-    return lines.substr(filler + 1);
+    return written.lines().value_or("(the lines could not be written and read back)");
 }
 
 TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
@@ -147,11 +133,10 @@ TEST(PairScanner, GivesTheSameLinesWhereverTheTokenIsCut) {
             cut = one_byte_cuts ? 1 : 1 + random() % (round % 2 == 0 ? 70 : 20000);
         }
         const std::string expected = model_lines(token);
-        const std::size_t filler =
-            line_writer::write_size - 1 -
+        const std::size_t buffer_ends_at =
             random() % std::min(expected.size() + 1, line_writer::write_size);
         for (const implementation& runs : runnable_implementations()) {
-            ASSERT_TRUE(written_in_windows(token, cuts, runs, filler) == expected)
+            ASSERT_TRUE(written_in_windows(token, cuts, runs, buffer_ends_at) == expected)
                 << runs.name << " round " << round;
         }
     }
